@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# run-test.sh WORKDIR [NAME=VALUE...] -- COMMAND...
+# Runs one test with private folders of its own under WORKDIR.
+set -eu
+work=$1; shift
+rm -rf "$work"
+mkdir -p -m 700 "$work" "$work/runtime" "$work/tmp" "$work/state" "$work/home"
+envs=()
+while [ $# -gt 0 ] && [ "$1" != "--" ]; do envs+=("$1"); shift; done
+shift
+cd "$work"
+exec env QTEST_DISABLE_STACK_DUMP=1 QT_QPA_PLATFORM=offscreen \
+  XDG_RUNTIME_DIR="$work/runtime" TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state" \
+  HOME="$work/home" ASAN_OPTIONS=verify_asan_link_order=0 "${envs[@]}" "$@"
