@@ -1,0 +1,1 @@
+int BSL_NumOfUSBDevices(void) { return 0; }
