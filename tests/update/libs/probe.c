@@ -1,0 +1,2 @@
+/* A tiny library for the loader tests. */
+int probe_answer(void) { return 42; }
