@@ -1,0 +1,254 @@
+#include "Analyzer.h"
+
+#include "BootLoader.h"
+#include "Memory.h"
+#include "Messages.h"
+#include "Reports.h"
+#include "VirtualClock.h"
+
+#include <algorithm>
+#include <deque>
+
+namespace sim {
+
+struct Analyzer::State {
+    explicit State(Options AOptions)
+        : faults(AOptions.faults), clock(AOptions.timing), bootLoader(memory, stats)
+    {
+        bootLoader.enter(Mode::FlashBsl);
+    }
+
+    bool enumerated() const
+    {
+        return !faults.absent && (mode == Mode::FlashBsl || mode == Mode::RamBsl);
+    }
+
+    // The device leaves the bus: every open link dies and pending answers are lost.
+    void dropOff(Mode ANext)
+    {
+        mode = ANext;
+        ++generation;
+        answers.clear();
+    }
+
+    void handle(const std::vector<std::uint8_t>& ACore);
+    void send(const std::vector<std::uint8_t>& ACore);
+
+    Faults faults;
+    int unplugCount = 0;  // commands seen that the unplug fault counts
+    Stats stats;
+    Memory memory;
+    VirtualClock clock;
+    BootLoader bootLoader;
+    Mode mode = Mode::FlashBsl;
+    std::uint64_t generation = 0;
+    std::deque<Report> answers;
+    std::vector<std::vector<std::uint8_t>> log;
+};
+
+void Analyzer::State::send(const std::vector<std::uint8_t>& ACore)
+{
+    clock.reportToHost();
+    answers.push_back(frameReport(ACore));
+    ++stats.reportsToHost;
+}
+
+void Analyzer::State::handle(const std::vector<std::uint8_t>& ACore)
+{
+    log.push_back(ACore);
+    const Outcome out = bootLoader.execute(ACore, faults);
+    clock.process(out.micros);
+    for (const auto& answer : out.answers)
+        send(answer);
+
+    switch (out.event) {
+    case Outcome::Event::None:
+        break;
+    case Outcome::Event::StartRamBsl:
+        dropOff(Mode::RamBsl);
+        clock.reenumerate();
+        ++stats.reenumerations;
+        bootLoader.enter(Mode::RamBsl);
+        break;
+    case Outcome::Event::Leave:
+        dropOff(Mode::Application);
+        break;
+    case Outcome::Event::ForcedReset:
+        dropOff(Mode::Application);
+        memory.clearPeripherals();
+        ++stats.resets;
+        break;
+    }
+
+    if (faults.unplugAfterCommand && *faults.unplugAfterCommand == ACore.front()
+        && ++unplugCount == faults.unplugAfterCount && enumerated())
+        dropOff(Mode::Unplugged);
+}
+
+// --- Link ---
+
+Link::Link(std::shared_ptr<Analyzer> AAnalyzer, std::uint64_t AGeneration)
+    : FAnalyzer(std::move(AAnalyzer)), FGeneration(AGeneration)
+{
+}
+
+Link::~Link() = default;
+
+bool Link::alive() const
+{
+    std::lock_guard lock(FAnalyzer->FMutex);
+    const auto& s = *FAnalyzer->FState;
+    return s.enumerated() && s.generation == FGeneration;
+}
+
+bool Link::write(const Report& AReport)
+{
+    std::lock_guard lock(FAnalyzer->FMutex);
+    auto& s = *FAnalyzer->FState;
+    if (!s.enumerated() || s.generation != FGeneration)
+        return false;
+    ++s.stats.reportsToDevice;
+    s.clock.reportToDevice();
+    const ParsedReport parsed = parseReport(AReport);
+    switch (parsed.kind) {
+    case ParsedReport::Kind::Foreign:
+        break;
+    case ParsedReport::Kind::Oversize:
+        s.clock.process(0);
+        s.send({msg::kMessageAnswer, msg::kPacketTooLarge});
+        break;
+    case ParsedReport::Kind::Command:
+        if (parsed.core.empty()) {
+            s.clock.process(0);
+            s.send({msg::kMessageAnswer, msg::kUnknownCommand});
+        } else {
+            s.handle(parsed.core);
+        }
+        break;
+    }
+    s.stats.modeledMicros = s.clock.now();
+    return true;
+}
+
+std::optional<Report> Link::read()
+{
+    std::lock_guard lock(FAnalyzer->FMutex);
+    auto& s = *FAnalyzer->FState;
+    if (!s.enumerated() || s.generation != FGeneration || s.answers.empty())
+        return std::nullopt;
+    Report report = s.answers.front();
+    s.answers.pop_front();
+    return report;
+}
+
+// --- Analyzer ---
+
+std::shared_ptr<Analyzer> Analyzer::create(Options AOptions)
+{
+    return std::shared_ptr<Analyzer>(new Analyzer(std::move(AOptions)));
+}
+
+Analyzer::Analyzer(Options AOptions) : FState(std::make_unique<State>(std::move(AOptions))) {}
+
+Analyzer::~Analyzer() = default;
+
+bool Analyzer::enumerated() const
+{
+    std::lock_guard lock(FMutex);
+    return FState->enumerated();
+}
+
+std::unique_ptr<Link> Analyzer::open()
+{
+    std::lock_guard lock(FMutex);
+    if (!FState->enumerated())
+        return nullptr;
+    FState->answers.clear();  // reports nobody was reading for are gone
+    return std::unique_ptr<Link>(new Link(shared_from_this(), FState->generation));
+}
+
+void Analyzer::load(std::uint32_t AAddr, const std::vector<std::uint8_t>& ABytes)
+{
+    std::lock_guard lock(FMutex);
+    FState->memory.load(AAddr, ABytes);
+}
+
+std::vector<std::uint8_t> Analyzer::read(std::uint32_t AAddr, std::size_t ALength) const
+{
+    std::lock_guard lock(FMutex);
+    return FState->memory.read(AAddr, ALength);
+}
+
+Mode Analyzer::mode() const
+{
+    std::lock_guard lock(FMutex);
+    return FState->mode;
+}
+
+Stats Analyzer::stats() const
+{
+    std::lock_guard lock(FMutex);
+    return FState->stats;
+}
+
+void Analyzer::setFaults(const Faults& AFaults)
+{
+    std::lock_guard lock(FMutex);
+    auto& s = *FState;
+    if (AFaults.absent && !s.faults.absent)
+        ++s.generation;  // gone from the bus: open links die for good
+    s.faults = AFaults;
+    s.unplugCount = 0;
+}
+
+void Analyzer::unplug()
+{
+    std::lock_guard lock(FMutex);
+    FState->dropOff(Mode::Unplugged);
+}
+
+std::vector<std::vector<std::uint8_t>> Analyzer::commandLog() const
+{
+    std::lock_guard lock(FMutex);
+    return FState->log;
+}
+
+// --- Bus ---
+
+Bus& Bus::instance()
+{
+    static Bus bus;
+    return bus;
+}
+
+void Bus::plug(std::shared_ptr<Analyzer> AAnalyzer)
+{
+    if (!AAnalyzer)
+        return;
+    std::lock_guard lock(FMutex);
+    if (std::find(FAnalyzers.begin(), FAnalyzers.end(), AAnalyzer) == FAnalyzers.end())
+        FAnalyzers.push_back(std::move(AAnalyzer));
+}
+
+void Bus::unplugAll()
+{
+    std::lock_guard lock(FMutex);
+    for (const auto& analyzer : FAnalyzers)
+        analyzer->unplug();
+    FAnalyzers.clear();
+}
+
+std::shared_ptr<Analyzer> Bus::find(std::uint16_t AVid, std::uint16_t APid, int AIndex) const
+{
+    if (AVid != kVendorId || APid != kProductId || AIndex < 0)
+        return nullptr;
+    std::lock_guard lock(FMutex);
+    int index = 0;
+    for (const auto& analyzer : FAnalyzers) {
+        if (analyzer->enumerated() && index++ == AIndex)
+            return analyzer;
+    }
+    return nullptr;
+}
+
+}  // namespace sim
