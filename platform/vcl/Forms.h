@@ -3,14 +3,11 @@
 // Data modules are made with CreateDataModule and destroyed through TOwned, so the events
 // run on a completely constructed object, as the toolkit does it.
 
+#include <rtl/System.h>
+
 #include <functional>
 #include <memory>
 #include <utility>
-
-class TObject {
-public:
-    virtual ~TObject() = default;
-};
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 

@@ -1,0 +1,132 @@
+#include "CodeSite.h"
+
+#include "Dispatcher.h"
+
+#include <rtl/SysUtils.h>
+#include <rtl/System.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cxxabi.h>
+#include <typeinfo>
+
+namespace {
+
+std::atomic<int> LiveLoggers{0};
+
+QString ClassName(const TObject& AObject)
+{
+    const char* mangled = typeid(AObject).name();
+    int status = 0;
+    char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+    const QString name = QString::fromLatin1(status == 0 && demangled ? demangled : mangled);
+    std::free(demangled);
+    return name;
+}
+
+QString Formatted(const QString& AFormat, const QVariantList& AArgs)
+{
+    try {
+        return Format(AFormat, AArgs);
+    } catch (const Exception& e) {
+        return AFormat + QStringLiteral(" (") + e.Message() + u')';
+    }
+}
+
+}  // namespace
+
+int CodeSiteLiveLoggerCount()
+{
+    return LiveLoggers;
+}
+
+TCodeSiteLogger::TCodeSiteLogger()
+{
+    ++LiveLoggers;
+}
+
+TCodeSiteLogger::~TCodeSiteLogger()
+{
+    --LiveLoggers;
+}
+
+QString TCodeSiteLogger::Category() const
+{
+    std::lock_guard<std::mutex> guard(FLock);
+    return FCategory;
+}
+
+void TCodeSiteLogger::SetCategory(QString AValue)
+{
+    std::lock_guard<std::mutex> guard(FLock);
+    FCategory = std::move(AValue);
+}
+
+TColor TCodeSiteLogger::CategoryColor() const
+{
+    std::lock_guard<std::mutex> guard(FLock);
+    return FCategoryColor;
+}
+
+void TCodeSiteLogger::SetCategoryColor(TColor AValue)
+{
+    std::lock_guard<std::mutex> guard(FLock);
+    FCategoryColor = AValue;
+}
+
+TColor TCodeSiteLogger::CategoryFontColor() const
+{
+    std::lock_guard<std::mutex> guard(FLock);
+    return FCategoryFontColor;
+}
+
+void TCodeSiteLogger::SetCategoryFontColor(TColor AValue)
+{
+    std::lock_guard<std::mutex> guard(FLock);
+    FCategoryFontColor = AValue;
+}
+
+void TCodeSiteLogger::EnterMethod(const QString& AMethodName)
+{
+    TCodeSiteDispatcher::Send(*this, TCodeSiteMsgKind::Enter, AMethodName);
+}
+
+void TCodeSiteLogger::ExitMethod(const QString& AMethodName)
+{
+    TCodeSiteDispatcher::Send(*this, TCodeSiteMsgKind::Exit, AMethodName);
+}
+
+void TCodeSiteLogger::ExitMethod(TObject* AObject, const QString& AMethodName, const QVariant& AValue)
+{
+    QString text = AMethodName;
+    if (AObject)
+        text = ClassName(*AObject) + u'.' + AMethodName;
+    TCodeSiteDispatcher::Send(*this, TCodeSiteMsgKind::Exit, text, AValue);
+}
+
+void TCodeSiteLogger::Send(const QString& AMsg, const QString& AValue)
+{
+    TCodeSiteDispatcher::Send(*this, TCodeSiteMsgKind::Value, AMsg, AValue);
+}
+
+void TCodeSiteLogger::Send(const QString& AFormat, const QVariantList& AArgs)
+{
+    TCodeSiteDispatcher::Send(*this, TCodeSiteMsgKind::Message, Formatted(AFormat, AArgs));
+}
+
+void TCodeSiteLogger::SendError(const QString& AMsg)
+{
+    TCodeSiteDispatcher::Send(*this, TCodeSiteMsgKind::Error, AMsg);
+}
+
+void TCodeSiteLogger::SendError(const QString& AFormat, const QVariantList& AArgs)
+{
+    TCodeSiteDispatcher::Send(*this, TCodeSiteMsgKind::Error, Formatted(AFormat, AArgs));
+}
+
+TCodeSiteLogger* CodeSite()
+{
+    // Made on first use and never destroyed, so it outlives every unit.
+    static TCodeSiteLogger* logger = new TCodeSiteLogger;
+    return logger;
+}

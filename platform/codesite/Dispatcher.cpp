@@ -1,0 +1,234 @@
+#include "Dispatcher.h"
+
+#include "Capture.h"
+#include "CodeSite.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <pwd.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool WriteAll(int AFd, const char* AData, qsizetype ASize)
+{
+    while (ASize > 0) {
+        const ssize_t written = ::write(AFd, AData, size_t(ASize));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        AData += written;
+        ASize -= written;
+    }
+    return true;
+}
+
+QString ProgramName()
+{
+    QString name = QCoreApplication::applicationName();
+    if (name.isEmpty()) {
+        char path[4096];
+        const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+        if (n > 0) {
+            path[n] = '\0';
+            const char* slash = std::strrchr(path, '/');
+            name = QString::fromLocal8Bit(slash ? slash + 1 : path);
+        }
+    }
+    name.replace(u'/', u'_');
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        name = QStringLiteral("program");
+    return name;
+}
+
+// $XDG_STATE_HOME when it is an absolute path, else ~/.local/state; empty when neither works.
+QByteArray StateHome()
+{
+    const char* xdg = std::getenv("XDG_STATE_HOME");
+    if (xdg && xdg[0] == '/')
+        return QByteArray(xdg);
+    QByteArray home = qgetenv("HOME");
+    if (home.isEmpty() || home.at(0) != '/') {
+        struct passwd entry;
+        struct passwd* result = nullptr;
+        char buffer[4096];
+        if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &result) == 0 && result && result->pw_dir)
+            home = QByteArray(result->pw_dir);
+    }
+    if (home.isEmpty() || home.at(0) != '/')
+        return QByteArray();
+    return home + "/.local/state";
+}
+
+// mkdir -p, private to the user for every folder it makes.
+bool MakePath(const QByteArray& APath)
+{
+    for (qsizetype i = 1; i <= APath.size(); ++i) {
+        if (i < APath.size() && APath.at(i) != '/')
+            continue;
+        const QByteArray prefix = APath.left(i);
+        if (::mkdir(prefix.constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    struct stat info;
+    return ::stat(APath.constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+QString CurrentThreadName()
+{
+    char name[17] = {};
+    if (::prctl(PR_GET_NAME, name) != 0)
+        return QString();
+    return QString::fromUtf8(name);
+}
+
+}  // namespace
+
+TCodeSiteFileSink::~TCodeSiteFileSink()
+{
+    if (FFd >= 0)
+        ::close(FFd);
+}
+
+bool TCodeSiteFileSink::Open()
+{
+    FTried = true;
+    const QByteArray stateHome = StateHome();
+    if (stateHome.isEmpty())
+        return false;
+    const QByteArray name = ProgramName().toLocal8Bit();
+    const QByteArray folder = stateHome + '/' + name;
+    if (!MakePath(folder))
+        return false;
+    FPath = folder + '/' + name + ".log";
+    FFd = ::open(FPath.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (FFd < 0)
+        return false;
+    struct stat info;
+    FSize = ::fstat(FFd, &info) == 0 ? info.st_size : 0;
+    return true;
+}
+
+void TCodeSiteFileSink::Rotate()
+{
+    ::close(FFd);
+    FFd = -1;
+    const QByteArray old = FPath + ".1";
+    if (::rename(FPath.constData(), old.constData()) != 0)
+        ::unlink(FPath.constData());
+    FFd = ::open(FPath.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    struct stat info;
+    FSize = FFd >= 0 && ::fstat(FFd, &info) == 0 ? info.st_size : 0;
+}
+
+void TCodeSiteFileSink::Write(const QByteArray& ALine)
+{
+    if (!FTried && !Open())
+        return;
+    if (FFd < 0)
+        return;
+    if (FSize > 0 && FSize + ALine.size() > MaxSize) {
+        Rotate();
+        if (FFd < 0)
+            return;
+    }
+    if (WriteAll(FFd, ALine.constData(), ALine.size()))
+        FSize += ALine.size();
+}
+
+TCodeSiteDispatcher& TCodeSiteDispatcher::Instance()
+{
+    // Never destroyed: loggers may send while static objects are being torn down.
+    static TCodeSiteDispatcher* dispatcher = new TCodeSiteDispatcher;
+    return *dispatcher;
+}
+
+void TCodeSiteDispatcher::Send(const TCodeSiteLogger& ALogger, TCodeSiteMsgKind AKind, const QString& AText,
+                               const QVariant& AValue)
+{
+    try {
+        TCodeSiteRecord record;
+        record.Time = QDateTime::currentDateTime();
+        record.ThreadId = ::gettid();
+        record.ThreadName = CurrentThreadName();
+        record.Logger = &ALogger;
+        {
+            std::lock_guard<std::mutex> guard(ALogger.FLock);
+            record.Category = ALogger.FCategory;
+            record.CategoryColor = ALogger.FCategoryColor;
+            record.CategoryFontColor = ALogger.FCategoryFontColor;
+        }
+        record.Kind = AKind;
+        record.Text = AText;
+        record.Value = AValue;
+        Instance().Dispatch(record);
+    } catch (...) {
+        // Logging never breaks the program.
+    }
+}
+
+void TCodeSiteDispatcher::AddCapture(TCodeSiteCapture* ACapture)
+{
+    std::lock_guard<std::mutex> guard(FLock);
+    FCaptures.push_back(ACapture);
+}
+
+void TCodeSiteDispatcher::RemoveCapture(TCodeSiteCapture* ACapture)
+{
+    std::lock_guard<std::mutex> guard(FLock);
+    std::erase(FCaptures, ACapture);
+}
+
+void TCodeSiteDispatcher::Dispatch(const TCodeSiteRecord& ARecord)
+{
+    const QByteArray plain = ARecord.Line().toUtf8() + '\n';
+
+    std::lock_guard<std::mutex> guard(FLock);
+    for (TCodeSiteCapture* capture : FCaptures)
+        capture->Add(ARecord);
+
+    if (!FStdErrChecked) {
+        FStdErrChecked = true;
+        const char* term = std::getenv("TERM");
+        FStdErrColour = ::isatty(STDERR_FILENO) == 1 && term && *term && std::strcmp(term, "dumb") != 0;
+    }
+    WriteStdErr(FStdErrColour ? ARecord.Line(true).toUtf8() + '\n' : plain);
+    FFile.Write(plain);
+}
+
+void TCodeSiteDispatcher::WriteStdErr(const QByteArray& ALine)
+{
+    if (FStdErrBroken)
+        return;
+    // A closed pipe must not kill the program with SIGPIPE: block it for the write and
+    // swallow the one the write raised.
+    sigset_t pipeSet, oldSet, pending;
+    sigemptyset(&pipeSet);
+    sigaddset(&pipeSet, SIGPIPE);
+    sigpending(&pending);
+    const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipeSet, &oldSet);
+    if (!WriteAll(STDERR_FILENO, ALine.constData(), ALine.size())) {
+        if (errno == EPIPE) {
+            FStdErrBroken = true;
+            if (!wasPending) {
+                const timespec zero{0, 0};
+                sigtimedwait(&pipeSet, nullptr, &zero);
+            }
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &oldSet, nullptr);
+}
