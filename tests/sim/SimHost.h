@@ -4,6 +4,7 @@
 #include <sim/Analyzer.h>
 
 #include <cstdint>
+#include <stdexcept>
 #include <memory>
 #include <vector>
 
@@ -28,6 +29,8 @@ public:
     // Sends one core command; false when the link refused the report.
     bool send(const Bytes& ACore)
     {
+        if (ACore.size() > sim::kReportSize - 2)
+            throw std::length_error("core command larger than one report");
         sim::Report r;
         r.fill(0xAC);
         r[0] = 0x3F;
@@ -70,13 +73,14 @@ public:
     static Bytes ok() { return {0x3B, 0x00}; }
     static Bytes message(std::uint8_t C) { return {0x3B, C}; }
 
-    // A minimal RAM BSL image: version bytes, then code at the entry point.
+    // A minimal RAM BSL image in one fast block: version bytes, then code at the entry point.
     static Bytes ramBsl(const Bytes& AVersion = {0x00, 0x07, 0x08, 0x38})
     {
-        return cat(AVersion, Bytes(60, 0x3C));
+        return cat(AVersion, Bytes(54, 0x3C));
     }
-    // Unlocks the flash BSL, loads and starts a RAM BSL, reopens and unlocks it.
-    bool startRamBsl(const Bytes& AVersion = {0x00, 0x07, 0x08, 0x38})
+    // Unlocks the flash BSL with the default password, loads and starts a RAM BSL, reopens
+    // and (unless told not to) unlocks it.
+    bool startRamBsl(const Bytes& AVersion = {0x00, 0x07, 0x08, 0x38}, bool AUnlock = true)
     {
         if (call(password()) != ok())
             return false;
@@ -86,7 +90,7 @@ public:
             send(rxBlock(0x2500 + std::uint32_t(at), chunk, true));
         }
         send(cat({0x17}, addr(0x2504)));
-        return reopen() && call(password()) == ok();
+        return reopen() && (!AUnlock || call(password()) == ok());
     }
 
 private:
