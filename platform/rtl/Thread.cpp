@@ -160,6 +160,7 @@ TThread::~TThread()
             // FreeOnTerminate: the thread deletes its own object on its way out.
             FThread.detach();
         } else {
+            // Only the base parts are left: the base TerminatedSet is all that can run.
             if (!FFinished) {
                 Terminate();
                 WaitFor();
@@ -168,6 +169,20 @@ TThread::~TThread()
         }
     }
     RemoveQueuedEvents(this);
+}
+
+void TThread::BeforeDestruction()
+{
+    if (FStarted && !FFinished && FThread.get_id() != std::this_thread::get_id()) {
+        Terminate();
+        WaitFor();
+    }
+}
+
+void TThread::Free()
+{
+    BeforeDestruction();
+    delete this;
 }
 
 void TThread::AfterConstruction()

@@ -9,10 +9,10 @@
 // On the thread: Execute(), then DoTerminate(). An exception that leaves Execute ends the
 // thread quietly and is kept in FatalException(). When FreeOnTerminate is set, the object
 // deletes itself after DoTerminate; nobody may touch it (or WaitFor it) after that.
-// Otherwise its owner deletes it; the destructor terminates the thread and waits for it. A
-// class whose Execute waits for something only its own TerminatedSet signals must call
-// Terminate() and WaitFor() in its own destructor, because TThread's destructor runs after
-// the derived parts are gone.
+// Otherwise its owner frees it with Free() (or holds it in a TThreadPtr): BeforeDestruction
+// terminates the thread and waits for it while the object is still whole, so the derived
+// TerminatedSet and Execute see intact members. Plain `delete` is for threads that have
+// finished: by the time TThread's destructor could wait, the derived parts are gone.
 //
 // Hand-offs to the main thread: Synchronize (waits; an exception of the closure comes back
 // to the caller) and Queue (does not wait). Both go through one queue that the main thread's
@@ -41,6 +41,16 @@ public:
     using Exception::Exception;
 };
 
+class TThread;
+
+struct TThreadDeleter {
+    void operator()(TThread* AThread) const;
+};
+
+// An owned thread that is freed with Free().
+template <class T>
+using TThreadPtr = std::unique_ptr<T, TThreadDeleter>;
+
 class TThread : public TObject {
 public:
     ~TThread() override;
@@ -50,13 +60,17 @@ public:
     template <class T, class... TArgs>
     static T* Create(TArgs&&... AArgs)
     {
-        std::unique_ptr<T> thread(new T(std::forward<TArgs>(AArgs)...));
+        TThreadPtr<T> thread(new T(std::forward<TArgs>(AArgs)...));
         thread->AfterConstruction();
         return thread.release();
     }
 
     // Starts the operating-system thread; raises EThread when it cannot be started.
     virtual void AfterConstruction();
+    // Terminates a running thread and waits for it (not when called on the thread itself).
+    virtual void BeforeDestruction();
+    // BeforeDestruction, then delete.
+    void Free();
 
     // Sets Terminated, then calls TerminatedSet (on the calling thread).
     void Terminate();
@@ -102,6 +116,11 @@ private:
     std::condition_variable FFinishedChanged;
     std::exception_ptr FFatalException;
 };
+
+inline void TThreadDeleter::operator()(TThread* AThread) const
+{
+    AThread->Free();
+}
 
 // Runs the closures handed over to the main thread so far; call it on the main thread only.
 // Returns whether any ran.

@@ -1,1 +1,0 @@
-int BSL_NumOfUSBDevices(void) { return 0; }
