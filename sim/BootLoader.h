@@ -2,7 +2,7 @@
 // The core-command interpreter of the two boot loaders: the small flash BSL (RX Password,
 // RX Data Block Fast into RAM, Load PC) and the RAM BSL with the full command set.
 //
-// Choices where the device documents are silent (the BSL library relies on them):
+// Choices the public boot loader guide leaves open (the BSL library and its tests rely on them):
 // - Every entry starts locked with info A locked. While locked every command but RX Password
 //   (and, in the RAM BSL, TX BSL Version) answers 0x04; RX Data Block Fast is dropped.
 // - A wrong password (any length other than 32 counts as wrong) answers 0x05, mass-erases the
