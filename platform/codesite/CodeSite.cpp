@@ -19,8 +19,12 @@ QString ClassName(const TObject& AObject)
     const char* mangled = typeid(AObject).name();
     int status = 0;
     char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
-    const QString name = QString::fromLatin1(status == 0 && demangled ? demangled : mangled);
+    QString name = QString::fromLatin1(status == 0 && demangled ? demangled : mangled);
     std::free(demangled);
+    // The class's own name, without its namespaces (templates keep their full name).
+    const qsizetype scope = name.lastIndexOf(QStringLiteral("::"));
+    if (scope >= 0 && !name.contains(u'<'))
+        name = name.mid(scope + 2);
     return name;
 }
 
