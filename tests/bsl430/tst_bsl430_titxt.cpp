@@ -1,0 +1,273 @@
+// The library's TI-TXT reader, through its exports: what blocks a text gives, what it
+// refuses and how, and the same bytes at the same addresses as srecord reads them.
+
+#include "BslApi.h"
+#include "Srecord.h"
+#include "TestData.h"
+
+#include <sim/Analyzer.h>
+
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+constexpr int kSpace = MemoryMap::kSpace;
+
+// "8000:AABBCC" for one block.
+QString describe(const DataBlock& ABlock) {
+    const QByteArray bytes(reinterpret_cast<const char*>(ABlock.data),
+                           static_cast<int>(ABlock.numberOfBytes));
+    return QString::number(ABlock.startAddr, 16).toUpper().rightJustified(4, '0') + ":" +
+           QString::fromLatin1(bytes.toHex().toUpper());
+}
+
+QString writeFile(const QTemporaryDir& ADir, const QString& AName, const QByteArray& AText) {
+    QFile f(ADir.filePath(AName));
+    if (!f.open(QIODevice::WriteOnly) || f.write(AText) != AText.size()) return {};
+    return f.fileName();
+}
+
+}  // namespace
+
+class TestBslTiTxt : public QObject {
+    Q_OBJECT
+
+    BslApi& bsl = BslApi::instance();
+    QTemporaryDir tmp;
+    std::shared_ptr<sim::Analyzer> analyzer;
+
+    // Every block of a file in turn, as the flashing service reads it.
+    QStringList fileBlocks(const QString& APath, int ACount) {
+        QStringList blocks;
+        if (bsl.BSL_openTI_TextForRead(APath.toUtf8().constData()) != 0) return {"not opened"};
+        for (int guard = 0; bsl.BSL_moreDataToRead_TextFile() == 1 && guard < 100000; ++guard) {
+            const DataBlock b = bsl.BSL_readTI_TextFile(ACount);
+            if (b.numberOfBytes == 0 || b.numberOfBytes > static_cast<quint32>(ACount) ||
+                b.numberOfBytes > BSL430_DATABLOCK_CAPACITY)
+                blocks << "bad size " + QString::number(b.numberOfBytes);
+            blocks << describe(b);
+        }
+        bsl.BSL_closeTI_Text();
+        return blocks;
+    }
+
+    MemoryMap libraryMap(const QString& APath, int ACount) {
+        MemoryMap map;
+        if (bsl.BSL_openTI_TextForRead(APath.toUtf8().constData()) != 0) return map;
+        while (bsl.BSL_moreDataToRead_TextFile() == 1) {
+            const DataBlock b = bsl.BSL_readTI_TextFile(ACount);
+            if (b.numberOfBytes == 0 || b.numberOfBytes > static_cast<quint32>(ACount)) break;
+            for (quint32 i = 0; i < b.numberOfBytes; ++i) {
+                const auto a = static_cast<int>(b.startAddr + i);
+                if (a >= kSpace || map.given.testBit(a)) return MemoryMap{};  // never twice
+                map.bytes[a] = static_cast<char>(b.data[i]);
+                map.given.setBit(a);
+            }
+        }
+        bsl.BSL_closeTI_Text();
+        return map;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(tmp.isValid());
+        QVERIFY(!QStandardPaths::findExecutable("srec_cat").isEmpty());
+        QVERIFY(!QStandardPaths::findExecutable("srec_info").isEmpty());
+        // A device in the RAM BSL, to see that a refused image sends nothing.
+        analyzer = sim::Analyzer::create();
+        sim::Bus::instance().plug(analyzer);
+        QCOMPARE(bsl.BSL_initialize_BSL("VID=0x2047,PID=0x200,DEVICEINDEX=0"), 0);
+        QCOMPARE(bsl.BSL_RX_Password(bsl.BSL_getDefaultPass()), 0);
+    }
+
+    void cleanupTestCase() {
+        bsl.BSL_close_BSL();
+        sim::Bus::instance().unplugAll();
+    }
+
+    void blocks_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QStringList>("expected");
+
+        QTest::newRow("one line") << QByteArray("@8000\nAA BB CC\nq\n") << 16
+                                  << QStringList{"8000:AABBCC"};
+        QTest::newRow("lower case, CR LF") << QByteArray("@8000\r\naa 0b\r\nq\r\n") << 16
+                                           << QStringList{"8000:AA0B"};
+        QTest::newRow("forced reset text") << QByteArray("@0120\r\n04 A5 \r\nq") << 32
+                                           << QStringList{"0120:04A5"};
+        QTest::newRow("blank lines and blanks")
+            << QByteArray("\n  @8000 \t\n\n  AA\t BB  \n\n q \n\n") << 16 << QStringList{"8000:AABB"};
+        QTest::newRow("runs that continue each other join")
+            << QByteArray("@8000\nAA\n@8001\nBB CC\nq\n") << 16 << QStringList{"8000:AABBCC"};
+        QTest::newRow("a gap keeps runs apart")
+            << QByteArray("@8000\nAA\n@8002\nBB\nq\n") << 16 << QStringList{"8000:AA", "8002:BB"};
+        QTest::newRow("file order kept")
+            << QByteArray("@9000\nAA\n@8000\nBB\nq\n") << 16 << QStringList{"9000:AA", "8000:BB"};
+        QTest::newRow("power of two: aligned windows")
+            << QByteArray("@8001\n01 02 03 04 05\nq\n") << 2
+            << QStringList{"8001:01", "8002:0203", "8004:0405"};
+        QTest::newRow("other counts: from the run's start")
+            << QByteArray("@8001\n01 02 03 04 05\nq\n") << 3 << QStringList{"8001:010203", "8004:0405"};
+        QByteArray across = "@81F0\n";
+        for (int i = 0; i < 32; ++i) across += QByteArray::number(0x10 + i, 16) + ' ';
+        across += "\nq\n";
+        QTest::newRow("512: one segment a block")
+            << across << 512
+            << QStringList{"81F0:101112131415161718191A1B1C1D1E1F",
+                           "8200:202122232425262728292A2B2C2D2E2F"};
+        QTest::newRow("only the end line") << QByteArray("q\n") << 16 << QStringList{};
+        QTest::newRow("address line without data")
+            << QByteArray("@8000\n@9000\nAA\nq") << 16 << QStringList{"9000:AA"};
+        QTest::newRow("top of 20 bits") << QByteArray("@FFFFF\nAA\nq") << 16
+                                        << QStringList{"FFFFF:AA"};
+        QTest::newRow("zero count gives nothing") << QByteArray("@8000\nAA\nq") << 0
+                                                  << QStringList{"0000:"};
+    }
+
+    void blocks() {
+        QFETCH(QByteArray, text);
+        QFETCH(int, count);
+        QFETCH(QStringList, expected);
+        const QString path = writeFile(tmp, "blocks.txt", text);
+        if (count > 0) {
+            QCOMPARE(fileBlocks(path, count), expected);
+        } else {
+            QCOMPARE(bsl.BSL_openTI_TextForRead(path.toUtf8().constData()), 0);
+            QCOMPARE(describe(bsl.BSL_readTI_TextFile(0)), expected.value(0));
+            QCOMPARE(bsl.BSL_moreDataToRead_TextFile(), 1);  // nothing was taken
+            bsl.BSL_closeTI_Text();
+        }
+        const DataBlock first = bsl.BSL_readTI_Text(text.constData(), count);
+        QCOMPARE(describe(first), expected.value(0, "0000:"));
+        QCOMPARE(bsl.lastError(), QString());
+    }
+
+    void neverAboveCapacity() {
+        QByteArray text = "@10000\n";
+        for (int i = 0; i < 12000; ++i) text += (i % 16 == 15) ? "5A\n" : "5A ";
+        text += "\nq\n";
+        const QString path = writeFile(tmp, "big.txt", text);
+        QCOMPARE(bsl.BSL_openTI_TextForRead(path.toUtf8().constData()), 0);
+        QCOMPARE(bsl.BSL_readTI_TextFile(20000).numberOfBytes, 10240u);
+        const DataBlock rest = bsl.BSL_readTI_TextFile(20000);
+        QCOMPARE(rest.numberOfBytes, 1760u);
+        QCOMPARE(rest.startAddr, 0x10000u + 10240u);
+        QCOMPARE(bsl.BSL_moreDataToRead_TextFile(), 0);
+        QCOMPARE(bsl.BSL_readTI_TextFile(512).numberOfBytes, 0u);
+        bsl.BSL_closeTI_Text();
+        QCOMPARE(bsl.BSL_readTI_Text(text.constData(), -5).numberOfBytes, 0u);
+    }
+
+    void malformed_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("diagnostic");
+
+        QTest::newRow("bad hex pair") << QByteArray("@8000\nAA 0G\nq\n")
+                                      << "line 2: \"0G\" is not a pair of hex digits";
+        QTest::newRow("odd digit count") << QByteArray("@8000\nAA BBC\nq\n")
+                                         << "line 2: \"BBC\" has an odd number of hex digits";
+        QTest::newRow("single digit") << QByteArray("@8000\r\nA BB\r\nq\r\n")
+                                      << "line 2: \"A\" has an odd number of hex digits";
+        QTest::newRow("pairs not separated") << QByteArray("@8000\nAABB\nq\n")
+                                             << "line 2: \"AABB\": bytes must be separated";
+        QTest::newRow("data before any address line") << QByteArray("AA\n@8000\nBB\nq\n")
+                                                      << "line 1: data before any address line";
+        QTest::newRow("address beyond 20 bits") << QByteArray("@8000\nAA\n@100000\nBB\nq\n")
+                                                << "line 3: address \"100000\" is beyond 20 bits";
+        QTest::newRow("address too long") << QByteArray("@0000000000000000000FFFFFFFFFF\nq\n")
+                                          << "is beyond 20 bits";
+        QTest::newRow("bad address") << QByteArray("@80G0\nAA\nq\n") << "line 1: bad address";
+        QTest::newRow("address line without address") << QByteArray("@\nAA\nq\n")
+                                                      << "line 1: address line without an address";
+        QTest::newRow("missing q") << QByteArray("@8000\nAA BB\n") << "\"q\" is missing";
+        QTest::newRow("empty file") << QByteArray() << "\"q\" is missing";
+        QTest::newRow("text after q") << QByteArray("@8000\nAA\nq\n@9000\nBB\n")
+                                      << "line 4: text after the end line";
+        QTest::newRow("data past 20 bits") << QByteArray("@FFFFF\nAA BB\nq\n")
+                                           << "line 2: data runs past the 20-bit address range";
+        QTest::newRow("data given twice") << QByteArray("@8000\nAA BB\n@8001\nCC\nq\n")
+                                          << "line 4: data for 0x08001 given twice";
+        QTest::newRow("NUL byte") << QByteArray("@8000\nAA\0BB\nq\n", 15)
+                                  << "line 2: \"AA\\x00BB\" is not a pair";
+    }
+
+    void malformed() {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, diagnostic);
+        const QString path = writeFile(tmp, "malformed.txt", text);
+
+        // A good file first: a refused one must not leave its blocks behind.
+        const QString good = writeFile(tmp, "good.txt", "@8000\nAA\nq\n");
+        QCOMPARE(bsl.BSL_openTI_TextForRead(good.toUtf8().constData()), 0);
+        QCOMPARE(bsl.BSL_openTI_TextForRead(path.toUtf8().constData()), BSL430_TEXT_OPEN_FAILED);
+        QVERIFY2(bsl.lastError().contains(diagnostic), qPrintable(bsl.lastError()));
+        QVERIFY(bsl.lastError().contains(path));
+        QCOMPARE(bsl.BSL_moreDataToRead_TextFile(), 0);
+        QCOMPARE(bsl.BSL_readTI_TextFile(512).numberOfBytes, 0u);
+        bsl.BSL_closeTI_Text();
+
+        // Nothing of a damaged image reaches the device.
+        const auto before = analyzer->commandLog().size();
+        if (!text.contains('\0')) {  // a text in memory ends at its first NUL
+            QCOMPARE(bsl.BSL_readTI_Text(text.constData(), 32).numberOfBytes, 0u);
+            QVERIFY2(bsl.lastError().contains(diagnostic), qPrintable(bsl.lastError()));
+            QCOMPARE(bsl.BSL_RX_TXT(text.constData(), 1), BSL430_ERR_BAD_IMAGE);
+            QVERIFY(bsl.lastError().contains("nothing sent"));
+        }
+        QCOMPARE(bsl.BSL_RX_TXT_File(path.toUtf8().constData(), 1), BSL430_ERR_BAD_IMAGE);
+        QCOMPARE(bsl.BSL_RX_TXT_File(path.toUtf8().constData(), 0), BSL430_ERR_BAD_IMAGE);
+        QCOMPARE(analyzer->commandLog().size(), before);
+    }
+
+    void unreadableFiles() {
+        const QByteArray missing = tmp.filePath("no such file").toUtf8();
+        QCOMPARE(bsl.BSL_openTI_TextForRead(missing.constData()), BSL430_TEXT_OPEN_FAILED);
+        QVERIFY(bsl.lastError().contains("No such file"));
+        QCOMPARE(bsl.BSL_openTI_TextForRead(tmp.path().toUtf8().constData()), BSL430_TEXT_OPEN_FAILED);
+        QCOMPARE(bsl.BSL_openTI_TextForRead(""), BSL430_TEXT_OPEN_FAILED);
+        QCOMPARE(bsl.BSL_openTI_TextForRead(nullptr), BSL430_TEXT_OPEN_FAILED);
+        QCOMPARE(bsl.BSL_moreDataToRead_TextFile(), 0);
+        QCOMPARE(bsl.BSL_RX_TXT_File(missing.constData(), 1), BSL430_ERR_FILE);
+        QCOMPARE(bsl.BSL_readTI_Text(nullptr, 32).numberOfBytes, 0u);
+    }
+
+    void sameAsSrecord_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("count");
+        for (const ImageSet& set : imageSets()) {
+            for (const char* file : {"Pass", "RAM_BSL", "ForcedBOR", "BinVorel"}) {
+                for (int count : {512, 5000}) {
+                    QTest::addRow("%s %s by %d", qPrintable(set.name), file, count)
+                        << set.path(file) << count;
+                }
+            }
+        }
+    }
+
+    void sameAsSrecord() {
+        QFETCH(QString, path);
+        QFETCH(int, count);
+        const MemoryMap ours = libraryMap(path, count);
+        const MemoryMap theirs = srecordMap(path, tmp.path());
+        QVERIFY(theirs.given.count(true) > 0);
+        QCOMPARE(ours.given.count(true), theirs.given.count(true));
+        QVERIFY(ours.given == theirs.given);
+        for (int a = 0; a < kSpace; ++a) {
+            if (theirs.given.testBit(a) && ours.bytes[a] != theirs.bytes[a])
+                QFAIL(qPrintable(QString("byte at 0x%1 differs").arg(a, 5, 16, QChar('0'))));
+        }
+    }
+
+    void defaultPassword() {
+        const DataBlock d = bsl.BSL_getDefaultPass();
+        QCOMPARE(d.numberOfBytes, 32u);
+        QCOMPARE(d.startAddr, 0xFFE0u);
+        for (int i = 0; i < 32; ++i) QCOMPARE(d.data[i], std::uint8_t(0xFF));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBslTiTxt)
+#include "tst_bsl430_titxt.moc"
