@@ -108,7 +108,7 @@ void TCodeSiteLogger::ExitMethod(TObject* AObject, const QString& AMethodName, c
     TCodeSiteDispatcher::Send(*this, TCodeSiteMsgKind::Exit, text, AValue);
 }
 
-void TCodeSiteLogger::Send(const QString& AMsg, const QString& AValue)
+void TCodeSiteLogger::SendValue(const QString& AMsg, const QString& AValue)
 {
     TCodeSiteDispatcher::Send(*this, TCodeSiteMsgKind::Value, AMsg, AValue);
 }

@@ -14,9 +14,9 @@
 // Sending is thread-safe and records never mix. Sending never throws; a format that does not
 // fit its arguments is logged as the format text with the conversion error.
 //
-// Overloads: Send(text, QString) sends a named value; Send(format, QVariantList) formats.
-// Write the argument list as QVariantList{...}: a braced list holding one QString would pick
-// the named-value form.
+// Overloads: Send(name, value) sends a named value (the value: anything that converts to
+// QString); Send(format, {arguments...}) or Send(format, QVariantList) formats. A braced list
+// always means format arguments, also when it holds a single text.
 
 #include <vcl/Graphics.h>
 
@@ -24,7 +24,9 @@
 #include <QVariant>
 #include <QVariantList>
 
+#include <initializer_list>
 #include <mutex>
+#include <type_traits>
 
 class TObject;
 
@@ -50,13 +52,20 @@ public:
     void ExitMethod(const QString& AMethodName);
     // AObject (may be null) puts its class name before the method name.
     void ExitMethod(TObject* AObject, const QString& AMethodName, const QVariant& AValue);
-    void Send(const QString& AMsg, const QString& AValue);
+    template <class TValue>
+        requires std::is_convertible_v<const TValue&, QString>
+    void Send(const QString& AMsg, const TValue& AValue)
+    {
+        SendValue(AMsg, QString(AValue));
+    }
     void Send(const QString& AFormat, const QVariantList& AArgs);
+    void Send(const QString& AFormat, std::initializer_list<QVariant> AArgs) { Send(AFormat, QVariantList(AArgs)); }
     void SendError(const QString& AMsg);
     void SendError(const QString& AFormat, const QVariantList& AArgs);
 
 private:
     friend class TCodeSiteDispatcher;
+    void SendValue(const QString& AMsg, const QString& AValue);
 
     mutable std::mutex FLock;
     QString FCategory;

@@ -172,6 +172,9 @@ private slots:
         QTest::newRow("error") << 5 << int(K::Error) << "Unable to open BSL" << "" << "[TsvcBsl430] Error Unable to open BSL";
         QTest::newRow("formatted error") << 6 << int(K::Error) << "Function BSL_close_BSL not found in library" << "" << "[TsvcBsl430] Error Function BSL_close_BSL not found in library";
         QTest::newRow("format that does not fit") << 7 << int(K::Message) << "%d items (Format '%d items' invalid or incompatible with argument)" << "" << "Message %d items (Format '%d items' invalid or incompatible with argument)";
+        QTest::newRow("braced single text formats") << 9 << int(K::Message) << "AErMsg: no device" << "" << "Message AErMsg: no device";
+        QTest::newRow("braced numbers format") << 10 << int(K::Message) << "ARet: 0, 3" << "" << "Message ARet: 0, 3";
+        QTest::newRow("plain text value") << 11 << int(K::Value) << "FileName" << "fw.txt" << "Value FileName = fw.txt";
         QTest::newRow("exit with object") << 8 << int(K::Exit) << "TSomeObject.Run" << "False" << "Exit TSomeObject.Run = False";
     }
     void recordKinds()
@@ -197,6 +200,9 @@ private slots:
         case 6: logger.SendError(QStringLiteral("Function %s not found in library"), QVariantList{QStringLiteral("BSL_close_BSL")}); break;
         case 7: logger.Send(QStringLiteral("%d items"), QVariantList{QStringLiteral("three")}); break;
         case 8: logger.ExitMethod(&object, QStringLiteral("Run"), false); break;
+        case 9: logger.Send(QStringLiteral("AErMsg: %s"), {QStringLiteral("no device")}); break;
+        case 10: logger.Send(QStringLiteral("ARet: %d, %d"), {0, 3}); break;
+        case 11: logger.Send("FileName", "fw.txt"); break;
         }
         const QList<TCodeSiteRecord> records = capture.Records();
         QCOMPARE(records.size(), 1);
