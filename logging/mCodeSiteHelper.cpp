@@ -3,6 +3,7 @@
 #include <rtl/Assert.h>
 #include <rtl/SysUtils.h>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace {
