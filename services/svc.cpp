@@ -1,0 +1,8 @@
+#include "svc.h"
+
+TsvcResMng* svcResMng = nullptr;
+
+TsvcResMng* GetSvcResMng()
+{
+    return svcResMng;
+}

@@ -1,0 +1,441 @@
+// The package manager with the real package (resources/ and the bsl430 library), against
+// real files in a private temporary folder of each case.
+
+#include "PackageTestSupport.h"
+
+#include <mIOUtils.h>
+#include <rtl/IOUtils.h>
+#include <rtl/Resources.h>
+#include <rtl/SysUtils.h>
+#include <svc.h>
+#include <svc.resMng.h>
+
+#include <QDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace PackageTest;
+
+namespace {
+
+const QString cImageName = QStringLiteral("Q452_2.04.0.txt");
+
+QByteArray Resource(const char* AName)
+{
+    return ReadAll(QStringLiteral(RESOURCES_DIR "/") + QLatin1String(AName));
+}
+
+QByteArray Library()
+{
+    return ReadAll(QStringLiteral(BSL430_LIBRARY));
+}
+
+// The package manager with its private reader of the image information.
+class TProbe : public TsvcResMng {
+public:
+    using TsvcResMng::GetBinInfoValue;
+};
+
+template <class F>
+QString ListError(F AFunction)
+{
+    try {
+        AFunction();
+    } catch (const EListError& e) {
+        return e.Message();
+    }
+    return QStringLiteral("no exception");
+}
+
+// An old modification time, so that any rewrite shows.
+const timespec cOldTime{978307200, 0};  // 2001-01-01
+
+bool SetOldTime(const QString& APath)
+{
+    const timespec times[2] = {cOldTime, cOldTime};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(APath).constData(), times, 0) == 0;
+}
+
+bool HasOldTime(const QString& APath)
+{
+    const struct stat info = Status(APath);
+    return info.st_mtim.tv_sec == cOldTime.tv_sec && info.st_mtim.tv_nsec == cOldTime.tv_nsec;
+}
+
+QString NotPrivate(const QString& APath, const char* AReason)
+{
+    return QStringLiteral("The folder \"%1\" is not private to the user: %2.").arg(APath, QLatin1String(AReason));
+}
+
+}  // namespace
+
+class TestResMng : public QObject {
+    Q_OBJECT
+private slots:
+    void libraryTableDescribesTheEmbeddedFile()
+    {
+        QCOMPARE(cDllInfos.size(), size_t(1));
+        const TDllInfo& info = cDllInfos.front();
+        QCOMPARE(QString(info.ID), QStringLiteral("BSL430dll"));
+        QCOMPARE(QString(info.FileName), QStringLiteral("BSL430.dll"));
+        QCOMPARE(QString(info.MD5), Md5Sum(QStringLiteral(BSL430_LIBRARY)));
+        QCOMPARE(info.Size, QFileInfo(QStringLiteral(BSL430_LIBRARY)).size());
+        QCOMPARE(TResourceStream(QStringLiteral("bsl430DLL")).Bytes().toByteArray(), Library());
+    }
+
+    void beforeInitialize()
+    {
+        TTempScope temp(QStringLiteral("before"));
+        auto mng = CreateDataModule<TsvcResMng>();
+        QVERIFY(!mng->Initialized());
+        QCOMPARE(mng->Pass(), QString());
+        QCOMPARE(mng->RamBSL(), QString());
+        QCOMPARE(mng->BinFileFullPath(), QString());
+        QCOMPARE(mng->BSL430Path(), temp.Work() + "/BSL430.dll");
+        QCOMPARE(ListError([&] { mng->BinTarget(); }), QStringLiteral("List index out of bounds (1)"));
+        QCOMPARE(ListError([&] { mng->BinFileName(); }), QStringLiteral("List index out of bounds (0)"));
+        mng->Finalize();
+        QVERIFY(!QFileInfo::exists(temp.Ovk()));
+
+        svcResMng = mng.get();
+        QCOMPARE(GetSvcResMng(), mng.get());
+        svcResMng = nullptr;
+        QCOMPARE(GetSvcResMng(), nullptr);
+    }
+
+    void firstRun()
+    {
+        TTempScope temp(QStringLiteral("first"));
+        auto mng = CreateDataModule<TsvcResMng>();
+        QString msg = QStringLiteral("stale");
+        QVERIFY2(mng->Initialize(msg), qPrintable(msg));
+        QCOMPARE(msg, QString());
+        QVERIFY(mng->Initialized());
+
+        QCOMPARE(Mode(temp.Ovk()), mode_t(0700));
+        QCOMPARE(Mode(temp.Work()), mode_t(0700));
+        QCOMPARE(mng->BSL430Path(), temp.Work() + "/BSL430.dll");
+        QCOMPARE(ReadAll(mng->BSL430Path()), Library());
+        QCOMPARE(Md5Sum(mng->BSL430Path()), QString(cDllInfos.front().MD5));
+
+        QCOMPARE(mng->BinFileName(), cImageName);
+        QCOMPARE(mng->BinTarget(), QStringLiteral("Q452"));
+        QCOMPARE(mng->BinVersion(), QStringLiteral("2.04.0"));
+        QCOMPARE(mng->BinFileFullPath(), temp.Work() + "/" + cImageName);
+        QCOMPARE(ReadAll(mng->BinFileFullPath()), Resource("BinVorel"));
+        QCOMPARE(Entries(temp.Work()), (QStringList{"BSL430.dll", cImageName}));
+
+        QCOMPARE(mng->Pass().toLatin1(), Resource("Pass"));
+        QCOMPARE(mng->RamBSL().toLatin1(), Resource("RAM_BSL"));
+        QCOMPARE(mng->ForcedBOR(), QStringLiteral("@0120\r\n04 A5 \r\nq"));
+        QCOMPARE(mng->RamBSLVersion(), QStringLiteral("00.07.08.38"));
+
+        mng->Finalize();
+        QCOMPARE(Entries(temp.Work()), QStringList{"BSL430.dll"});
+    }
+
+    void destructionDeletesTheImage()
+    {
+        TTempScope temp(QStringLiteral("destroy"));
+        QString image;
+        {
+            auto mng = CreateDataModule<TsvcResMng>();
+            QString msg;
+            QVERIFY2(mng->Initialize(msg), qPrintable(msg));
+            image = mng->BinFileFullPath();
+            QVERIFY(QFileInfo::exists(image));
+        }
+        QVERIFY(!QFileInfo::exists(image));
+        QCOMPARE(Entries(temp.Work()), QStringList{"BSL430.dll"});
+    }
+
+    void secondRunKeepsTheLibrary()
+    {
+        TTempScope temp(QStringLiteral("second"));
+        QString msg;
+        QVERIFY2(CreateDataModule<TsvcResMng>()->Initialize(msg), qPrintable(msg));
+        const QString library = temp.Work() + "/BSL430.dll";
+        QVERIFY(SetOldTime(library));
+        const ino_t inode = Status(library).st_ino;
+
+        auto mng = CreateDataModule<TsvcResMng>();
+        QVERIFY2(mng->Initialize(msg), qPrintable(msg));
+        QCOMPARE(Status(library).st_ino, inode);
+        QVERIFY(HasOldTime(library));
+        QCOMPARE(ReadAll(library), Library());
+    }
+
+    void changedLibraryIsRewritten_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("right size, other content") << "content";
+        QTest::newRow("one byte longer") << "longer";
+        QTest::newRow("empty") << "empty";
+        QTest::newRow("a link to another file") << "link";
+    }
+    void changedLibraryIsRewritten()
+    {
+        QFETCH(QString, change);
+        TTempScope temp(QStringLiteral("changed-") + change);
+        QVERIFY(MakeFolder(temp.Ovk(), 0700) && MakeFolder(temp.Work(), 0700));
+        const QString library = temp.Work() + "/BSL430.dll";
+        QByteArray bytes = Library();
+        if (change == u"content")
+            bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x5A);
+        else if (change == u"longer")
+            bytes.append('\0');
+        else
+            bytes.clear();
+        if (change == u"link") {
+            QVERIFY(WriteAll(temp.Path() + "/other", "other"));
+            QVERIFY(QFile::link(temp.Path() + "/other", library));
+        } else {
+            QVERIFY(WriteAll(library, bytes));
+            QVERIFY(SetOldTime(library));
+        }
+
+        auto mng = CreateDataModule<TsvcResMng>();
+        QString msg;
+        QVERIFY2(mng->Initialize(msg), qPrintable(msg));
+        QCOMPARE(ReadAll(library), Library());
+        QVERIFY(!HasOldTime(library));
+        QVERIFY(!QFileInfo(library).isSymLink());
+        if (change == u"link")
+            QCOMPARE(ReadAll(temp.Path() + "/other"), QByteArray("other"));
+    }
+
+    void libraryInUseIsNotOverwritten()
+    {
+        TTempScope temp(QStringLiteral("in-use"));
+        QVERIFY(MakeFolder(temp.Ovk(), 0700) && MakeFolder(temp.Work(), 0700));
+        const QString library = temp.Work() + "/BSL430.dll";
+        const QByteArray other(int(cDllInfos.front().Size), 'x');
+        QVERIFY(WriteAll(library, other));
+        TFileStream holder(library);
+
+        auto mng = CreateDataModule<TsvcResMng>();
+        QString msg;
+        QVERIFY(!mng->Initialize(msg));
+        QCOMPARE(msg, QStringLiteral("Cannot create file \"%1\". Resource temporarily unavailable").arg(library));
+        QVERIFY(!mng->Initialized());
+        QCOMPARE(ReadAll(library), other);
+        QCOMPARE(mng->Pass(), QString());
+    }
+
+    void imageBesideAnOldOne()
+    {
+        TTempScope temp(QStringLiteral("old-image"));
+        QVERIFY(MakeFolder(temp.Ovk(), 0700) && MakeFolder(temp.Work(), 0700));
+        const QString old = temp.Work() + "/" + cImageName;
+        QVERIFY(WriteAll(old, "left by an earlier run"));
+
+        auto mng = CreateDataModule<TsvcResMng>();
+        QString msg;
+        QVERIFY2(mng->Initialize(msg), qPrintable(msg));
+        const QString first = mng->BinFileFullPath();
+        QVERIFY(first != old);
+        QCOMPARE(QFileInfo(first).absolutePath(), temp.Work());
+        QCOMPARE(ReadAll(first), Resource("BinVorel"));
+        QCOMPARE(ReadAll(old), QByteArray("left by an earlier run"));
+
+        // A second Initialize finds its own first image there as well.
+        QVERIFY2(mng->Initialize(msg), qPrintable(msg));
+        const QString second = mng->BinFileFullPath();
+        QVERIFY(second != first && second != old);
+        QCOMPARE(ReadAll(second), Resource("BinVorel"));
+
+        mng->Finalize();
+        QVERIFY(!QFileInfo::exists(second));
+        QVERIFY(QFileInfo::exists(first));
+        QCOMPARE(ReadAll(old), QByteArray("left by an earlier run"));
+    }
+
+    void folderWhereTheImageGoes()
+    {
+        TTempScope temp(QStringLiteral("image-folder"));
+        QVERIFY(MakeFolder(temp.Ovk(), 0700) && MakeFolder(temp.Work(), 0700));
+        const QString image = temp.Work() + "/" + cImageName;
+        QVERIFY(MakeFolder(image, 0700));
+
+        auto mng = CreateDataModule<TsvcResMng>();
+        QString msg;
+        QVERIFY(!mng->Initialize(msg));
+        QCOMPARE(msg, QStringLiteral("Cannot create file \"%1\". Is a directory").arg(image));
+        QVERIFY(!mng->Initialized());
+        QCOMPARE(mng->BinFileFullPath(), image);
+        QCOMPARE(mng->RamBSLVersion(), QStringLiteral("00.07.08.38"));
+        mng->Finalize();
+        QVERIFY(QFileInfo(image).isDir());
+    }
+
+    void unwritableFolder_data()
+    {
+        QTest::addColumn<QString>("readOnly");  // which folder may not be written
+        QTest::addColumn<QString>("failure");   // the path in the message and its kind
+        QTest::newRow("working folder") << "trelmint" << "file:trelmint/BSL430.dll";
+        QTest::newRow("temporary folder") << "temp" << "folder:ovk";
+    }
+    void unwritableFolder()
+    {
+        QFETCH(QString, readOnly);
+        QFETCH(QString, failure);
+        TTempScope temp(QStringLiteral("read-only-") + readOnly);
+        QString locked = temp.Path();
+        if (readOnly == u"trelmint") {
+            QVERIFY(MakeFolder(temp.Ovk(), 0700) && MakeFolder(temp.Work(), 0500));
+            locked = temp.Work();
+        } else {
+            QVERIFY(::chmod(QFile::encodeName(locked).constData(), 0500) == 0);
+        }
+        auto mng = CreateDataModule<TsvcResMng>();
+        QString msg;
+        bool result;
+        {
+            TObeyPermissions obey;
+            if (!obey.Holds())
+                QSKIP("root could not give up overriding permissions");
+            result = mng->Initialize(msg);
+        }
+        ::chmod(QFile::encodeName(locked).constData(), 0700);
+        QVERIFY(!result);
+        const QString kind = failure.section(u':', 0, 0);
+        const QString path = temp.Path() + "/ovk/" + failure.section(u':', 1);
+        QCOMPARE(msg, QStringLiteral("Cannot create %1 \"%2\". Permission denied").arg(kind, kind == u"file" ? path : temp.Ovk()));
+    }
+
+    void refusedWorkFolder_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("refused");  // relative to the temporary folder
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("ovk writable by others") << "ovk 0707" << "ovk" << "others may write to it";
+        QTest::newRow("ovk writable by the group") << "ovk 0770" << "ovk" << "others may write to it";
+        QTest::newRow("trelmint writable by others") << "trelmint 0777" << "ovk/trelmint" << "others may write to it";
+        QTest::newRow("ovk a symbolic link") << "ovk link" << "ovk" << "it is a symbolic link";
+        QTest::newRow("trelmint a symbolic link") << "trelmint link" << "ovk/trelmint" << "it is a symbolic link";
+        QTest::newRow("ovk a file") << "ovk file" << "ovk" << "it is not a folder";
+        QTest::newRow("ovk of another user") << "ovk foreign" << "ovk" << "it belongs to another user";
+        QTest::newRow("trelmint of another user") << "trelmint foreign" << "ovk/trelmint" << "it belongs to another user";
+        QTest::newRow("temporary folder shared, not sticky") << "temp 0777" << "" << "others may write to it";
+    }
+    void refusedWorkFolder()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, refused);
+        QFETCH(QString, reason);
+        const QString which = setup.section(u' ', 0, 0);
+        const QString how = setup.section(u' ', 1, 1);
+        if (how == u"foreign" && ::geteuid() != 0)
+            QSKIP("only root can give a folder to another user");
+        TTempScope temp(QStringLiteral("refused-") + QString(setup).replace(u' ', u'-'));
+        const QString target = which == u"temp" ? temp.Path() : which == u"ovk" ? temp.Ovk() : temp.Work();
+        if (which == u"trelmint")
+            QVERIFY(MakeFolder(temp.Ovk(), 0700));
+        const QString elsewhere = temp.Path() + "/elsewhere";
+        QVERIFY(MakeFolder(elsewhere, 0700));
+        if (how == u"link") {
+            QVERIFY(QFile::link(elsewhere, target));
+        } else if (how == u"file") {
+            QVERIFY(WriteAll(target, "x"));
+        } else if (how == u"foreign") {
+            QVERIFY(MakeFolder(target, 0700));
+            QCOMPARE(::chown(QFile::encodeName(target).constData(), 65534, 65534), 0);
+        } else if (which == u"temp") {
+            QVERIFY(::chmod(QFile::encodeName(target).constData(), how.toUInt(nullptr, 8)) == 0);
+        } else {
+            QVERIFY(MakeFolder(target, how.toUInt(nullptr, 8)));
+        }
+        const QStringList before = Entries(target);
+
+        auto mng = CreateDataModule<TsvcResMng>();
+        QString msg;
+        QVERIFY(!mng->Initialize(msg));
+        const QString path = refused.isEmpty() ? temp.Path() + "/" : temp.Path() + "/" + refused;
+        QCOMPARE(msg, which == u"temp" ? QStringLiteral("The folder \"%1\" is not safe for the user's files: %2.").arg(path, reason)
+                                       : NotPrivate(path, qPrintable(reason)));
+        QVERIFY(!mng->Initialized());
+        QCOMPARE(mng->Pass(), QString());
+        if (how != u"file")
+            QCOMPARE(Entries(target), before);
+        QCOMPARE(Entries(elsewhere), QStringList());
+        if (which == u"temp")
+            QCOMPARE(Entries(temp.Path()), QStringList{"elsewhere"});
+    }
+
+    void stickySharedTemporaryFolder()
+    {
+        TTempScope temp(QStringLiteral("sticky"));
+        QVERIFY(::chmod(QFile::encodeName(temp.Path()).constData(), 01777) == 0);
+        auto mng = CreateDataModule<TsvcResMng>();
+        QString msg;
+        QVERIFY2(mng->Initialize(msg), qPrintable(msg));
+        QCOMPARE(Mode(temp.Ovk()), mode_t(0700));
+    }
+
+    void missingTemporaryFolderIsMade()
+    {
+        TTempScope temp(QStringLiteral("missing"));
+        const QByteArray old = qgetenv("TMPDIR");
+        const QString nested = temp.Path() + "/a/b";
+        qputenv("TMPDIR", QFile::encodeName(nested));
+        auto mng = CreateDataModule<TsvcResMng>();
+        QString msg;
+        const bool result = mng->Initialize(msg);
+        qputenv("TMPDIR", old);
+        QVERIFY2(result, qPrintable(msg));
+        QCOMPARE(Mode(temp.Path() + "/a"), mode_t(0700));
+        QCOMPARE(Mode(nested), mode_t(0700));
+        QVERIFY(QFileInfo::exists(nested + "/ovk/trelmint/BSL430.dll"));
+    }
+
+    void noTemporaryFolderReported()
+    {
+        TTempScope temp(QStringLiteral("no-temp"));
+        const QString cwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(temp.Path()));
+        qputenv("TMPDIR", QByteArray(5000, 'x'));  // longer than any path: not reported
+        auto mng = CreateDataModule<TsvcResMng>();
+        QString msg;
+        const bool result = mng->Initialize(msg);
+        const QString library = mng->BSL430Path();
+        const QString image = mng->BinFileFullPath();
+        mng.reset();
+        QDir::setCurrent(cwd);
+        QVERIFY2(result, qPrintable(msg));
+        QCOMPARE(library, QStringLiteral("ovk/trelmint/BSL430.dll"));
+        QCOMPARE(image, temp.Work() + "/" + cImageName);
+        QCOMPARE(ReadAll(temp.Work() + "/BSL430.dll"), Library());
+    }
+
+    void failureAfterSuccess()
+    {
+        TTempScope temp(QStringLiteral("after-success"));
+        auto mng = CreateDataModule<TsvcResMng>();
+        QString msg;
+        QVERIFY2(mng->Initialize(msg), qPrintable(msg));
+        QVERIFY(::chmod(QFile::encodeName(temp.Work()).constData(), 0722) == 0);
+        QVERIFY(!mng->Initialize(msg));
+        QCOMPARE(msg, NotPrivate(temp.Work(), "others may write to it"));
+        QVERIFY(!mng->Initialized());
+        QCOMPARE(mng->BinVersion(), QStringLiteral("2.04.0"));
+    }
+
+    void binInfoValueBounds()
+    {
+        TTempScope temp(QStringLiteral("bounds"));
+        auto mng = CreateDataModule<TProbe>();
+        QCOMPARE(mng->GetBinInfoValue(-1), QString());
+        QCOMPARE(mng->GetBinInfoValue(3), QString());
+        QString msg;
+        QVERIFY2(mng->Initialize(msg), qPrintable(msg));
+        QCOMPARE(mng->GetBinInfoValue(-1), QString());
+        QCOMPARE(mng->GetBinInfoValue(3), QString());
+        QCOMPARE(mng->GetBinInfoValue(1), QStringLiteral("Q452"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestResMng)
+#include "tst_resmng.moc"

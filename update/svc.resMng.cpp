@@ -1,0 +1,245 @@
+#include "svc.resMng.h"
+
+#include "mIOUtils.h"
+
+#include <rtl/IOUtils.h>
+#include <rtl/PrivateFolders.h>
+#include <rtl/Resources.h>
+#include <rtl/SysUtils.h>
+#include <win/FileApi.h>
+
+#include <array>
+#include <cerrno>
+
+namespace {
+
+// The working folder, relative to the temporary folder.
+const QString cWorkFolder = QStringLiteral("ovk/trelmint");
+
+const QString cNoImageFileName = QStringLiteral("The image information names no image file.");
+
+// The temporary folder in its long form, ending with "/"; empty when none is reported.
+QString GetTempFolder()
+{
+    std::array<WCHAR, MAX_PATH> shortPath{};
+    const DWORD shortLength = GetTempPathW(MAX_PATH, shortPath.data());
+    if (shortLength == 0 || shortLength >= MAX_PATH)
+        return QString();
+    std::array<WCHAR, MAX_PATH> longPath{};
+    const DWORD longLength = GetLongPathNameW(shortPath.data(), longPath.data(), MAX_PATH);
+    if (longLength == 0 || longLength >= MAX_PATH)
+        return QString::fromUtf16(shortPath.data(), shortLength);
+    return QString::fromUtf16(longPath.data(), longLength);
+}
+
+// The resource's bytes as ASCII text, one character per byte and nothing trimmed. None of the
+// package's texts has a byte above 0x7F; one would read as U+FFFD.
+bool LoadResourceText(const QString& AResName, QString& AText, QString& AErMsg)
+{
+    AText.clear();
+    AErMsg.clear();
+    try {
+        const TResourceStream resource(AResName);
+        const QByteArrayView bytes = resource.Bytes();
+        QString text(bytes.size(), Qt::Uninitialized);
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
+            const auto byte = static_cast<unsigned char>(bytes[i]);
+            text[i] = byte < 0x80 ? QChar(byte) : QChar(QChar::ReplacementCharacter);
+        }
+        AText = text;
+        return true;
+    } catch (const Exception& E) {
+        AErMsg = E.Message();
+        return false;
+    }
+}
+
+// A folder of the working folder: made private when it is missing, refused when it is not.
+void MakePrivateFolder(const QString& AFolder)
+{
+    try {
+        CheckPrivateFolder(AFolder);
+    } catch (const EInOutError& E) {
+        if (E.ErrorCode() != ENOENT)
+            throw;
+        TDirectory::CreateDirectory(AFolder);
+        CheckPrivateFolder(AFolder);
+    }
+}
+
+}  // namespace
+
+TsvcResMng::TsvcResMng()
+{
+    OnCreate = [this](TObject* Sender) { DataModuleCreate(Sender); };
+    OnDestroy = [this](TObject* Sender) { DataModuleDestroy(Sender); };
+}
+
+void TsvcResMng::DataModuleCreate(TObject*)
+{
+    FBinInfo = std::make_unique<TStringList>();
+}
+
+void TsvcResMng::DataModuleDestroy(TObject*)
+{
+    Finalize();
+    FBinInfo.reset();
+}
+
+bool TsvcResMng::Initialize(QString& AErMsg)
+{
+    AErMsg.clear();
+    bool Result = CheckWorkFolder(AErMsg);
+    if (Result) {
+        AErMsg.clear();
+        Result = ExtractDlls(AErMsg);
+    }
+    if (Result) {
+        AErMsg.clear();
+        Result = LoadTexts(AErMsg);
+    }
+    if (Result) {
+        AErMsg.clear();
+        Result = ExtractFirmware(AErMsg);
+    }
+    FInitialized = Result;
+    return Result;
+}
+
+void TsvcResMng::Finalize()
+{
+    if (!FBinFilePath.isEmpty() && TFile::Exists(FBinFilePath))
+        TFile::Delete(FBinFilePath);
+}
+
+QString TsvcResMng::GetWorkFolder() const
+{
+    return TPath::Combine(GetTempFolder(), cWorkFolder);
+}
+
+QString TsvcResMng::GetBSL430Path() const
+{
+    // A package without a library (some test packages) has no library path.
+    if (cDllInfos.empty())
+        return QString();
+    return TPath::Combine(GetWorkFolder(), cDllInfos.front().FileName);
+}
+
+QString TsvcResMng::GetBinInfoValue(int AIndex) const
+{
+    if (AIndex < 0 || AIndex > 2)
+        return QString();
+    const QString line = FBinInfo->Strings(AIndex);
+    const qsizetype equals = line.indexOf(u'=');
+    return equals < 0 ? QString() : line.mid(equals + 1);
+}
+
+// The library is loaded from the working folder later, so the folder and each of its parts
+// must be the user's alone before anything is written or deleted there; the temporary folder
+// above them may be shared only the way /tmp is (sticky).
+bool TsvcResMng::CheckWorkFolder(QString& AErMsg)
+{
+    AErMsg.clear();
+    try {
+        const QString temp = GetTempFolder();
+        const QString root = temp.isEmpty() ? QStringLiteral(".") : temp;
+        if (!TDirectory::Exists(root))
+            TDirectory::CreateDirectory(root);
+        CheckSafeParentFolder(root);
+        QString folder = temp;
+        for (const QString& part : cWorkFolder.split(u'/')) {
+            folder = TPath::Combine(folder, part);
+            MakePrivateFolder(folder);
+        }
+        return true;
+    } catch (const Exception& E) {
+        AErMsg = E.Message();
+        return false;
+    }
+}
+
+bool TsvcResMng::ExtractDlls(QString& AErMsg)
+{
+    AErMsg.clear();
+    auto IsDllCurrent = [&](const TDllInfo& AInfo) -> bool {
+        try {
+            const QString path = TPath::Combine(GetWorkFolder(), AInfo.FileName);
+            if (!TFile::Exists(path))
+                return false;
+            // The size first: the digest reads the whole file.
+            if (GetFileSizeOf(path) == AInfo.Size && GetFileMD5(path) == AInfo.MD5)
+                return true;
+            TFile::Delete(path);
+            return false;
+        } catch (const Exception& E) {
+            AErMsg = E.Message();
+            return false;
+        }
+    };
+    for (const TDllInfo& info : cDllInfos) {
+        if (IsDllCurrent(info))
+            continue;
+        const QString path = TPath::Combine(GetWorkFolder(), info.FileName);
+        // Whatever kept the file from being checked, only the write decides.
+        AErMsg.clear();
+        if (!SaveResourceToFile(info.ID, path, AErMsg))
+            return false;
+    }
+    return true;
+}
+
+bool TsvcResMng::SaveResourceToFile(const QString& AResName, const QString& AFilePath, QString& AErMsg)
+{
+    AErMsg.clear();
+    try {
+        // The resource first, so that a missing one creates no folder.
+        const TResourceStream resource(AResName);
+        const QString folder = TPath::GetDirectoryName(TPath::GetFullPath(AFilePath));
+        if (!TDirectory::Exists(folder))
+            TDirectory::CreateDirectory(folder);
+        TFile::WriteAllBytes(AFilePath, resource.Bytes());
+        return true;
+    } catch (const Exception& E) {
+        AErMsg = E.Message();
+        return false;
+    }
+}
+
+bool TsvcResMng::LoadTexts(QString& AErMsg)
+{
+    AErMsg.clear();
+    QString binInfo;
+    const bool Result = LoadResourceText(QStringLiteral("Pass"), FPass, AErMsg)
+        && LoadResourceText(QStringLiteral("RAM_BSL"), FRamBSL, AErMsg)
+        && LoadResourceText(QStringLiteral("ForcedBOR"), FForcedBOR, AErMsg)
+        && LoadResourceText(QStringLiteral("RAM_BSL_Version"), FRamBSLVersion, AErMsg)
+        && LoadResourceText(QStringLiteral("BinInfo"), binInfo, AErMsg);
+    if (Result) {
+        FBinInfo->Clear();
+        FBinInfo->SetText(binInfo);
+    }
+    return Result;
+}
+
+bool TsvcResMng::ExtractFirmware(QString& AErMsg)
+{
+    AErMsg.clear();
+    try {
+        const TResourceStream resource(QStringLiteral("BinVorel"));
+        const QString fileName = BinFileName();
+        // The window shows the target and the version once this succeeds: both lines must be
+        // there, or reading them would fail later where nothing catches it.
+        BinTarget();
+        BinVersion();
+        if (fileName.isEmpty()) {
+            AErMsg = cNoImageFileName;
+            return false;
+        }
+        FBinFilePath = MakeUniqueFileName(TPath::Combine(GetWorkFolder(), fileName));
+        TFile::WriteAllBytes(FBinFilePath, resource.Bytes());
+        return true;
+    } catch (const Exception& E) {
+        AErMsg = E.Message();
+        return false;
+    }
+}
