@@ -291,6 +291,10 @@ std::uint8_t Library::toggleInfo() {
 std::uint8_t Library::eraseCheck(std::uint32_t AAddr, std::uint32_t ALength) {
     Lock lock(FMutex);
     begin();
+    if (!FTransport->isOpen()) {
+        fail("no boot loader is open");
+        return BSL430_ERR_NO_DEVICE;
+    }
     if (AAddr > kMaxWireAddress || ALength > kMaxWireAddress + 1 - AAddr) {
         fail("erase check range beyond 24 bits");
         return BSL430_ERR_BAD_ARGUMENT;
@@ -363,6 +367,10 @@ std::uint32_t Library::bufferSize() {
 }
 
 std::uint32_t Library::program(const Image& AImage, bool AFast) {
+    if (!FTransport->isOpen()) {  // also for an image with nothing in it
+        fail("no boot loader is open");
+        return BSL430_ERR_NO_DEVICE;
+    }
     for (const Section& s : AImage.sections) {
         for (std::size_t done = 0; done < s.bytes.size();) {
             const auto addr = static_cast<std::uint32_t>(s.address + done);
@@ -416,6 +424,10 @@ std::uint32_t Library::txFile(const char* AFileName, std::uint32_t AAddr, std::u
     if (path.empty()) {
         fail("no file name given");
         return BSL430_ERR_BAD_ARGUMENT;
+    }
+    if (!FTransport->isOpen()) {
+        fail("no boot loader is open");
+        return BSL430_ERR_NO_DEVICE;
     }
     const Reply reply = FProtocol.txDataBlock(AAddr, ALength);
     if (const std::uint8_t code = judge(reply)) return code;

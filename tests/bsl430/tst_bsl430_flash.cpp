@@ -348,11 +348,14 @@ private slots:
         QCOMPARE(bsl.BSL_eraseSegment(0xFFFF), BSL430_ERR_NO_DEVICE);
         QCOMPARE(bsl.BSL_LoadPC(0x2504), BSL430_ERR_NO_DEVICE);
         QCOMPARE(bsl.BSL_RX_TXT("@2500\n00\nq\n", 1), BSL430_ERR_NO_DEVICE);
+        QCOMPARE(bsl.BSL_RX_TXT("q\n", 1), BSL430_ERR_NO_DEVICE);
+        QCOMPARE(bsl.BSL_eraseCheck(0x8000, 0), BSL430_ERR_NO_DEVICE);
         QCOMPARE(QString(bsl.BSL_TX_BSL_Version_String()), "ERROR");
         QCOMPARE(bsl.BSL_TX_BufferSize(), 0u);
         QCOMPARE(bsl.BSL_close_BSL(), 0);
         const QString file = tmp.filePath("nothing.txt");
         QCOMPARE(bsl.BSL_TX_TXT_File(file.toUtf8().constData(), 0x8000, 16), BSL430_ERR_NO_DEVICE);
+        QCOMPARE(bsl.BSL_TX_TXT_File(file.toUtf8().constData(), 0x8000, 0), BSL430_ERR_NO_DEVICE);
         QVERIFY(!QFile::exists(file));
     }
 

@@ -11,6 +11,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int kSpace = MemoryMap::kSpace;
@@ -259,6 +263,29 @@ private slots:
             if (theirs.given.testBit(a) && ours.bytes[a] != theirs.bytes[a])
                 QFAIL(qPrintable(QString("byte at 0x%1 differs").arg(a, 5, 16, QChar('0'))));
         }
+    }
+
+    void verboseDiagnostics() {
+        const QString bad = writeFile(tmp, "verbose.txt", "@8000\nAA 0G\nq\n");
+        const QString log = tmp.filePath("stderr.log");
+        auto capture = [&](std::uint32_t AVerbose) {
+            std::fflush(stderr);
+            const int saved = dup(2);
+            const int fd = ::open(log.toUtf8().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(fd, 2);
+            ::close(fd);
+            bsl.BSL_SetVerbose(AVerbose);
+            bsl.BSL_openTI_TextForRead(bad.toUtf8().constData());
+            bsl.BSL_SetVerbose(0);
+            std::fflush(stderr);
+            dup2(saved, 2);
+            ::close(saved);
+            QFile f(log);
+            return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString("unread");
+        };
+        const QString loud = capture(1);
+        QVERIFY2(loud.startsWith("bsl430: \"" + bad + "\": line 2: \"0G\""), qPrintable(loud));
+        QCOMPARE(capture(0), QString());
     }
 
     void defaultPassword() {
