@@ -1,4 +1,5 @@
 #include "FlashingHarness.h"
+#include "ScriptedLibrary.h"
 
 #include <codesite/Capture.h>
 
@@ -326,6 +327,53 @@ private slots:
         QVERIFY(!r.Result);
         QCOMPARE(r.ErMsg, QString("\"BSL_setFamily\" proc address is not assigned"));
         QCOMPARE(r.Exits, (cNotOpened + cNotOpened + QStringList{"CustomSelectedFirmware=False"}));
+    }
+
+    // An image without data: neither pass reads a block, and the verification succeeds.
+    void imageWithoutData()
+    {
+        TFlashingHarness h;
+        QString erMsg;
+        QVERIFY(h.ReinitializeService(SCRIPTED_LIBRARY, erMsg));
+        TScriptedLibrary library(SCRIPTED_LIBRARY);
+        const TRunResult r = h.Run();
+        QVERIFY(r.Result);
+        QCOMPARE(r.Reports, h.Expand(cPasswordAccepted + WithoutWaits(cRamBsl) + cErasePass + cSend + Verified()));
+        const QStringList calls = library.Calls();
+        const QString open = "BSL_openTI_TextForRead(\"" + h.ResMng().BinFileFullPath() + "\")";
+        QCOMPARE(calls.count(open), 2);
+        QCOMPARE(calls.count("BSL_moreDataToRead_TextFile()"), 2);
+        QCOMPARE(calls.count("BSL_closeTI_Text()"), 2);
+        QVERIFY(!calls.contains("BSL_readTI_TextFile(512)"));
+        QVERIFY(!calls.contains("BSL_readTI_TextFile(5000)"));
+    }
+
+    // The erase pass goes on only while the reader answers exactly 1, the verification while
+    // it answers anything but 0.
+    void readerAnswersJudgedByEachPass()
+    {
+        TFlashingHarness h;
+        QString erMsg;
+        QVERIFY(h.ReinitializeService(SCRIPTED_LIBRARY, erMsg));
+        TScriptedLibrary library(SCRIPTED_LIBRARY);
+        for (int answer : {2, 2, 0})
+            library.Answer("BSL_moreDataToRead_TextFile", answer);
+        DataBlock block = PatternBlock(3, 0x8000, 0);
+        block.data[0] = 'a';
+        block.data[1] = 'b';
+        block.data[2] = 'c';
+        library.Block("BSL_readTI_TextFile", block);
+        dataBuffer buffer{};
+        buffer.data[0] = 0x3A;
+        buffer.data[1] = 0x4A;  // CRC of "abc", low byte first
+        buffer.data[2] = 0x51;
+        library.Buffer(buffer);
+        const TRunResult r = h.Run();
+        QVERIFY(r.Result);
+        const QStringList calls = library.Calls();
+        QVERIFY(!calls.contains("BSL_readTI_TextFile(512)"));
+        QCOMPARE(calls.count("BSL_readTI_TextFile(5000)"), 1);
+        QCOMPARE(calls.count("BSL_CRC_Check(32768,3)"), 1);
     }
 
     void initializeRecords()
