@@ -3,10 +3,10 @@
 // UTF-8 here. Characters that cannot be encoded (lone surrogates) become '?', bytes that are
 // not valid UTF-8 become U+FFFD.
 
+#include <win/WinDef.h>
+
 #include <QByteArray>
 #include <QString>
-
-using UINT = unsigned int;
 
 constexpr UINT CP_ACP = 0;  // the system's ANSI code page; the only one the system uses
 
