@@ -1,0 +1,64 @@
+#pragma once
+// Simulated analyzers on a umockdev USB bus: each one appears as usb_device 2047:0200 >
+// usb_interface > hid device > hidrawN, the way hidapi's hidraw backend and libudev find a
+// real boot loader, and its node is served from the model. When the model re-enumerates
+// (Load PC) the device is removed and plugged again under a new node name; when it leaves the
+// bus (forced reset, unplug) it is removed for good.
+//
+// Create the testbed before anything in the process asks umockdev_in_mock_environment(),
+// and run the process under umockdev-wrapper.
+
+#include "GObjectRef.h"
+
+#include <sim/Analyzer.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+typedef struct _UMockdevTestbed UMockdevTestbed;
+
+namespace sim::usb {
+
+class HidrawIoctls;
+
+class UsbTestbed {
+public:
+    UsbTestbed();
+    ~UsbTestbed();
+    UsbTestbed(const UsbTestbed&) = delete;
+    UsbTestbed& operator=(const UsbTestbed&) = delete;
+
+    // Plugs the analyzer in (if it is on the bus) and serves it from now on.
+    void plug(std::shared_ptr<Analyzer> AAnalyzer);
+
+    // Plugs so far, re-enumerations included.
+    int plugCount() const;
+    // hidraw nodes present now (one per analyzer on the bus).
+    int nodeCount() const;
+
+private:
+    struct Plug;
+    void attach(Plug& APlug);
+    void detach(Plug& APlug);
+    void serve();
+    void serveOne(Plug& APlug);
+    void wake() const;
+
+    GObjectRef<UMockdevTestbed> FTestbed;
+    mutable std::mutex FMutex;
+    std::vector<std::unique_ptr<Plug>> FPlugs;
+    // Every node's ioctl handler, kept until the end: a handle a program still holds to a
+    // removed node must keep getting ENODEV.
+    std::vector<std::pair<std::string, std::unique_ptr<HidrawIoctls>>> FNodes;
+    int FNextNode = 0;
+    int FPlugCount = 0;
+    bool FStop = false;
+    int FWakeFd = -1;  // eventfd: new plugs and the stop request interrupt the serving poll
+    std::thread FServer;
+};
+
+}  // namespace sim::usb
