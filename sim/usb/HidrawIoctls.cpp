@@ -13,11 +13,11 @@ namespace {
 // Copies ABytes into the caller's memory that the ioctl argument points at.
 bool putArgument(UMockdevIoctlClient* AClient, const void* ABytes, std::size_t ALength) {
     GError* error = nullptr;
-    UMockdevIoctlData* target =
-        umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(AClient), 0, ALength, &error);
-    if (error) g_error_free(error);
-    if (!target) return false;
-    umockdev_ioctl_data_update(target, 0,
+    const GObjectRef<UMockdevIoctlData> target(
+        umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(AClient), 0, ALength, &error));
+    const GErrorRef failure(error);
+    if (!target || failure) return false;
+    umockdev_ioctl_data_update(target.get(), 0,
                                static_cast<guint8*>(const_cast<void*>(ABytes)),
                                static_cast<gint>(ALength));
     return true;

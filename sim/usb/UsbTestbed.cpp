@@ -169,23 +169,26 @@ void UsbTestbed::attach(Plug& APlug) {
         "A: dev=" + std::to_string(kHidrawMajor) + ":" + std::to_string(number) + "\n"
         "L: device=../../../" + hidName + "\n";
 
-    GError* error = nullptr;
-    umockdev_testbed_add_from_string(FTestbed.get(), description.c_str(), &error);
-    throwIf(error, "umockdev: cannot add " + hidraw);
+    // The ioctls are answered before the devices are announced (adding sends the "add"
+    // uevents; removing does not, so detach() does), so a program that opens the node as
+    // soon as it hears of it finds it working.
     auto ioctls = std::make_unique<HidrawIoctls>(kVendorId, kProductId);
+    GError* error = nullptr;
     umockdev_testbed_attach_ioctl(FTestbed.get(), node.c_str(), ioctls->handler(), &error);
     throwIf(error, "umockdev: cannot serve the ioctls of " + node);
+    HidrawIoctls* const served = ioctls.get();
+    FNodes.emplace_back(node, std::move(ioctls));
+    umockdev_testbed_add_from_string(FTestbed.get(), description.c_str(), &error);
+    throwIf(error, "umockdev: cannot add " + hidraw);
 
     APlug.fd = umockdev_testbed_get_dev_fd(FTestbed.get(), node.c_str());
     if (APlug.fd < 0) throw std::runtime_error("umockdev: " + node + " has no device side");
     ::fcntl(APlug.fd, F_SETFL, ::fcntl(APlug.fd, F_GETFL) | O_NONBLOCK);
     APlug.paths = {usb, interface, hid, hidraw};
-    APlug.ioctls = ioctls.get();
+    APlug.ioctls = served;
     APlug.link = std::move(link);
     APlug.pending.clear();
-    FNodes.emplace_back(node, std::move(ioctls));
     ++FPlugCount;
-    for (const auto& path : APlug.paths) umockdev_testbed_uevent(FTestbed.get(), path.c_str(), "add");
 }
 
 void UsbTestbed::detach(Plug& APlug) {

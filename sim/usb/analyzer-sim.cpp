@@ -1,0 +1,168 @@
+// analyzer-sim [--password-from FILE] -- PROGRAM [ARGS...]
+// Plugs one simulated analyzer in update mode into a umockdev USB bus and runs PROGRAM in
+// that mock environment, so the program's own udev and hidapi code finds and updates the
+// simulated boot loader. Exits with PROGRAM's status. Run it under umockdev-wrapper.
+
+#include "UsbTestbed.h"
+
+#include <bsl430/TiTxt.h>
+
+#include <umockdev.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr std::uint32_t kPasswordAddress = 0xFFE0;
+constexpr std::size_t kPasswordSize = 32;
+
+volatile sig_atomic_t gChild = 0;  // the program run, for passing termination requests on
+
+void passOn(int ASignal) {
+    if (gChild > 0) ::kill(static_cast<pid_t>(gChild), ASignal);
+}
+
+int usage(const std::string& AProblem) {
+    std::cerr << "analyzer-sim: " << AProblem << "\n"
+              << "usage: umockdev-wrapper analyzer-sim [--password-from FILE] -- PROGRAM [ARGS...]\n"
+              << "  --password-from FILE  TI-TXT file with the 32-byte password at 0xFFE0\n"
+              << "                        (default: erased flash, so the password is 32 x 0xFF)\n";
+    return kUsageError;
+}
+
+struct Arguments {
+    std::optional<std::string> passwordFile;
+    std::vector<std::string> command;
+};
+
+std::optional<Arguments> parse(int argc, char** argv, std::string& AProblem) {
+    Arguments args;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--") {
+            ++i;
+            break;
+        }
+        if (a == "--password-from" && i + 1 < argc) {
+            args.passwordFile = argv[++i];
+        } else {
+            AProblem = "unknown option " + a;
+            return std::nullopt;
+        }
+    }
+    for (; i < argc; ++i) args.command.emplace_back(argv[i]);
+    if (args.command.empty()) {
+        AProblem = "no program to run";
+        return std::nullopt;
+    }
+    return args;
+}
+
+// The password block of a TI-TXT file, or nothing (with the reason) when the file holds
+// anything else: a wrong password would mass-erase the device.
+std::optional<std::vector<std::uint8_t>> readPassword(const std::string& APath,
+                                                      std::string& AProblem) {
+    const bsl430::ParseResult r = bsl430::readTiTxtFile(APath);
+    if (!r.ok) {
+        AProblem = APath + ": " + r.error;
+        return std::nullopt;
+    }
+    const auto& sections = r.image.sections;
+    if (sections.size() != 1 || sections[0].address != kPasswordAddress ||
+        sections[0].bytes.size() != kPasswordSize) {
+        AProblem = APath + ": not a password file (32 bytes at 0xFFE0)";
+        return std::nullopt;
+    }
+    return sections[0].bytes;
+}
+
+int statusOf(int AWaitStatus) {
+    if (WIFEXITED(AWaitStatus)) return WEXITSTATUS(AWaitStatus);
+    if (WIFSIGNALED(AWaitStatus)) return 128 + WTERMSIG(AWaitStatus);
+    return 1;
+}
+
+int run(const std::vector<std::string>& ACommand) {
+    std::vector<char*> argv;
+    for (const auto& a : ACommand) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    // Keyboard interrupts reach the program from the terminal itself; termination requests
+    // sent to this process are passed on. Either way the bus is taken down after the program.
+    struct sigaction ignore {}, pass {};
+    ignore.sa_handler = SIG_IGN;
+    pass.sa_handler = passOn;
+    for (int s : {SIGINT, SIGQUIT}) ::sigaction(s, &ignore, nullptr);
+    for (int s : {SIGTERM, SIGHUP}) ::sigaction(s, &pass, nullptr);
+    posix_spawnattr_t attr;
+    ::posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGQUIT);
+    ::posix_spawnattr_setsigdefault(&attr, &defaults);
+    ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+
+    pid_t pid = 0;
+    const int error = ::posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), environ);
+    ::posix_spawnattr_destroy(&attr);
+    if (error != 0) {
+        std::cerr << "analyzer-sim: cannot run " << ACommand[0] << ": " << std::strerror(error) << "\n";
+        return 127;
+    }
+    gChild = pid;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            std::cerr << "analyzer-sim: " << std::strerror(errno) << "\n";
+            return 1;
+        }
+    }
+    gChild = 0;
+    return statusOf(status);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string problem;
+    const auto args = parse(argc, argv, problem);
+    if (!args) return usage(problem);
+    std::vector<std::uint8_t> password;
+    if (args->passwordFile) {
+        const auto p = readPassword(*args->passwordFile, problem);
+        if (!p) {
+            std::cerr << "analyzer-sim: " << problem << "\n";
+            return kUsageError;
+        }
+        password = *p;
+    }
+    try {
+        // The bus before anything asks whether this is a mock environment (umockdev caches it).
+        sim::usb::UsbTestbed bus;
+        if (!umockdev_in_mock_environment()) {
+            std::cerr << "analyzer-sim: not in a mock environment; run it under umockdev-wrapper\n";
+            return kUsageError;
+        }
+        auto analyzer = sim::Analyzer::create();
+        if (!password.empty()) analyzer->load(kPasswordAddress, password);
+        bus.plug(analyzer);
+        return run(args->command);
+    } catch (const std::exception& e) {
+        std::cerr << "analyzer-sim: " << e.what() << "\n";
+        return 1;
+    }
+}
