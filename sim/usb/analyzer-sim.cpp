@@ -34,15 +34,18 @@ void passOn(int ASignal) {
     if (gChild > 0) ::kill(static_cast<pid_t>(gChild), ASignal);
 }
 
+constexpr const char* kUsage =
+    "usage: umockdev-wrapper analyzer-sim [--password-from FILE] -- PROGRAM [ARGS...]\n"
+    "  --password-from FILE  TI-TXT file with the 32-byte password at 0xFFE0\n"
+    "                        (default: erased flash, so the password is 32 x 0xFF)\n";
+
 int usage(const std::string& AProblem) {
-    std::cerr << "analyzer-sim: " << AProblem << "\n"
-              << "usage: umockdev-wrapper analyzer-sim [--password-from FILE] -- PROGRAM [ARGS...]\n"
-              << "  --password-from FILE  TI-TXT file with the 32-byte password at 0xFFE0\n"
-              << "                        (default: erased flash, so the password is 32 x 0xFF)\n";
+    std::cerr << "analyzer-sim: " << AProblem << "\n" << kUsage;
     return kUsageError;
 }
 
 struct Arguments {
+    bool help = false;
     std::optional<std::string> passwordFile;
     std::vector<std::string> command;
 };
@@ -56,8 +59,19 @@ std::optional<Arguments> parse(int argc, char** argv, std::string& AProblem) {
             ++i;
             break;
         }
-        if (a == "--password-from" && i + 1 < argc) {
+        if (a == "--help") {
+            args.help = true;
+            return args;
+        }
+        if (a == "--password-from") {
+            if (i + 1 >= argc) {
+                AProblem = "--password-from needs a file";
+                return std::nullopt;
+            }
             args.passwordFile = argv[++i];
+        } else if (a.empty() || a[0] != '-') {
+            AProblem = "put -- before the program to run (" + a + ")";
+            return std::nullopt;
         } else {
             AProblem = "unknown option " + a;
             return std::nullopt;
@@ -141,6 +155,10 @@ int main(int argc, char** argv) {
     std::string problem;
     const auto args = parse(argc, argv, problem);
     if (!args) return usage(problem);
+    if (args->help) {
+        std::cout << kUsage;
+        return 0;
+    }
     std::vector<std::uint8_t> password;
     if (args->passwordFile) {
         const auto p = readPassword(*args->passwordFile, problem);

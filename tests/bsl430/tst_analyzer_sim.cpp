@@ -93,7 +93,10 @@ private slots:
         QTest::newRow("the node is there")
             << QStringList{"--", "sh", "-c", "test -c /dev/hidraw0 && grep -q HID_ID=0003:00002047:00000200 /sys/class/hidraw/hidraw0/device/uevent"}
             << 0 << "";
+        QTest::newRow("program without --") << QStringList{"true"} << 2 << "put -- before the program to run (true)";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "";
         QTest::newRow("no program") << QStringList{"--"} << 2 << "no program to run";
+        QTest::newRow("option without its value") << QStringList{"--password-from"} << 2 << "--password-from needs a file";
         QTest::newRow("unknown option") << QStringList{"--pasword-from", "x", "--", "true"} << 2 << "unknown option --pasword-from";
         QTest::newRow("not a password file") << QStringList{"--password-from", ramBsl, "--", "true"} << 2
                                              << "not a password file";

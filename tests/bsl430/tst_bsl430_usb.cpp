@@ -10,6 +10,9 @@
 #include <sim/Analyzer.h>
 #include <sim/usb/UsbTestbed.h>
 
+#include <libudev.h>
+#include <poll.h>
+
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -38,6 +41,39 @@ const QList<FaultCase>& faultCases() {
     };
     return cases;
 }
+
+// What a program watching udev hears: "add usb_device 1-1", "remove hidraw hidraw0", ...
+class UdevEvents {
+    struct Unref {
+        void operator()(udev* AUdev) const { udev_unref(AUdev); }
+        void operator()(udev_monitor* AMonitor) const { udev_monitor_unref(AMonitor); }
+        void operator()(udev_device* ADevice) const { udev_device_unref(ADevice); }
+    };
+    std::unique_ptr<udev, Unref> FUdev{udev_new()};
+    std::unique_ptr<udev_monitor, Unref> FMonitor{udev_monitor_new_from_netlink(FUdev.get(), "udev")};
+
+public:
+    UdevEvents() {
+        udev_monitor_filter_add_match_subsystem_devtype(FMonitor.get(), "usb", "usb_device");
+        udev_monitor_filter_add_match_subsystem_devtype(FMonitor.get(), "hidraw", nullptr);
+        udev_monitor_enable_receiving(FMonitor.get());
+    }
+
+    // The events so far, waiting up to AWaitMs for the first one.
+    QStringList take(int AWaitMs) {
+        QStringList events;
+        pollfd p{udev_monitor_get_fd(FMonitor.get()), POLLIN, 0};
+        for (int wait = AWaitMs; ::poll(&p, 1, wait) > 0; wait = 100) {
+            const std::unique_ptr<udev_device, Unref> d(udev_monitor_receive_device(FMonitor.get()));
+            if (!d) continue;
+            const char* type = udev_device_get_devtype(d.get());
+            events << QString("%1 %2 %3").arg(udev_device_get_action(d.get()),
+                                              type ? type : udev_device_get_subsystem(d.get()),
+                                              udev_device_get_sysname(d.get()));
+        }
+        return events;
+    }
+};
 
 }  // namespace
 
@@ -122,6 +158,27 @@ private slots:
             if (expected.given.testBit(a) && flash[a] != static_cast<std::uint8_t>(expected.bytes[a]))
                 QFAIL(qPrintable(QString("flash at 0x%1 differs from the image").arg(a, 5, 16, QChar('0'))));
         }
+    }
+
+    void busEvents() {
+        // As the device world hears an update: the boot loader, its return under the same
+        // port with a new node after Load PC, and its leaving after the reset.
+        UdevEvents udev;
+        const ImageSet images = imageSets().first();
+        plug(images);
+        QCOMPARE(update(images).failedAt, QString());
+        QTRY_COMPARE(bus->nodeCount(), 0);
+        const QStringList events = udev.take(1000);
+        QCOMPARE(events.size(), 8);
+        const QString port = events[0].section(' ', 2);
+        const QString first = events[1].section(' ', 2), second = events[5].section(' ', 2);
+        QVERIFY(first.startsWith("hidraw"));
+        QVERIFY(second.startsWith("hidraw"));
+        QVERIFY(first != second);
+        QCOMPARE(events, (QStringList{"add usb_device " + port, "add hidraw " + first,
+                                      "remove hidraw " + first, "remove usb_device " + port,
+                                      "add usb_device " + port, "add hidraw " + second,
+                                      "remove hidraw " + second, "remove usb_device " + port}));
     }
 
     void faults_data() {
