@@ -70,8 +70,8 @@ struct UsbTestbed::Plug {
 
 UsbTestbed::UsbTestbed() : FTestbed(umockdev_testbed_new()) {
     if (!FTestbed) throw std::runtime_error("umockdev: cannot create a testbed");
-    FWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (FWakeFd < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
+    FWake.fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (FWake.fd < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
     FServer = std::thread([this] { serve(); });
 }
 
@@ -88,12 +88,11 @@ UsbTestbed::~UsbTestbed() {
     for (auto& [node, ioctls] : FNodes)
         umockdev_testbed_detach_ioctl(FTestbed.get(), node.c_str(), nullptr);
     FNodes.clear();
-    ::close(FWakeFd);
 }
 
 void UsbTestbed::wake() const {
     const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(FWakeFd, &one, sizeof one);
+    [[maybe_unused]] const ssize_t n = ::write(FWake.fd, &one, sizeof one);
 }
 
 void UsbTestbed::plug(std::shared_ptr<Analyzer> AAnalyzer) {
@@ -243,7 +242,7 @@ void UsbTestbed::serveOne(Plug& APlug) {
 
 void UsbTestbed::serve() {
     for (;;) {
-        std::vector<pollfd> fds{{FWakeFd, POLLIN, 0}};
+        std::vector<pollfd> fds{{FWake.fd, POLLIN, 0}};
         {
             std::lock_guard lock(FMutex);
             if (FStop) return;
@@ -252,7 +251,7 @@ void UsbTestbed::serve() {
         }
         ::poll(fds.data(), fds.size(), kPollMs);
         std::uint64_t count;
-        [[maybe_unused]] const ssize_t n = ::read(FWakeFd, &count, sizeof count);
+        [[maybe_unused]] const ssize_t n = ::read(FWake.fd, &count, sizeof count);
         std::lock_guard lock(FMutex);
         if (FStop) return;
         for (auto& plug : FPlugs) {

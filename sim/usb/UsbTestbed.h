@@ -12,6 +12,8 @@
 
 #include <sim/Analyzer.h>
 
+#include <unistd.h>
+
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,6 +44,12 @@ public:
 
 private:
     struct Plug;
+    struct OwnedFd {
+        int fd = -1;
+        ~OwnedFd() {
+            if (fd >= 0) ::close(fd);
+        }
+    };
     void attach(Plug& APlug);
     void detach(Plug& APlug);
     void serve();
@@ -57,7 +65,7 @@ private:
     int FNextNode = 0;
     int FPlugCount = 0;
     bool FStop = false;
-    int FWakeFd = -1;  // eventfd: new plugs and the stop request interrupt the serving poll
+    OwnedFd FWake;  // eventfd: new plugs and the stop request interrupt the serving poll
     std::thread FServer;
 };
 

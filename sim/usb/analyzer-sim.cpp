@@ -103,6 +103,27 @@ std::optional<std::vector<std::uint8_t>> readPassword(const std::string& APath,
     return sections[0].bytes;
 }
 
+// Spawn attributes that put the keyboard signals back to their defaults in the program.
+class SpawnAttributes {
+public:
+    SpawnAttributes() {
+        ::posix_spawnattr_init(&FAttr);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGINT);
+        sigaddset(&defaults, SIGQUIT);
+        ::posix_spawnattr_setsigdefault(&FAttr, &defaults);
+        ::posix_spawnattr_setflags(&FAttr, POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnAttributes() { ::posix_spawnattr_destroy(&FAttr); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    const posix_spawnattr_t* get() const { return &FAttr; }
+
+private:
+    posix_spawnattr_t FAttr;
+};
+
 int statusOf(int AWaitStatus) {
     if (WIFEXITED(AWaitStatus)) return WEXITSTATUS(AWaitStatus);
     if (WIFSIGNALED(AWaitStatus)) return 128 + WTERMSIG(AWaitStatus);
@@ -121,18 +142,10 @@ int run(const std::vector<std::string>& ACommand) {
     pass.sa_handler = passOn;
     for (int s : {SIGINT, SIGQUIT}) ::sigaction(s, &ignore, nullptr);
     for (int s : {SIGTERM, SIGHUP}) ::sigaction(s, &pass, nullptr);
-    posix_spawnattr_t attr;
-    ::posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGQUIT);
-    ::posix_spawnattr_setsigdefault(&attr, &defaults);
-    ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    const SpawnAttributes attributes;
 
     pid_t pid = 0;
-    const int error = ::posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), environ);
-    ::posix_spawnattr_destroy(&attr);
+    const int error = ::posix_spawnp(&pid, argv[0], nullptr, attributes.get(), argv.data(), environ);
     if (error != 0) {
         std::cerr << "analyzer-sim: cannot run " << ACommand[0] << ": " << std::strerror(error) << "\n";
         return 127;
