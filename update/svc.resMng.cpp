@@ -16,8 +16,6 @@ namespace {
 // The working folder, relative to the temporary folder.
 const QString cWorkFolder = QStringLiteral("ovk/trelmint");
 
-const QString cNoImageFileName = QStringLiteral("The image information names no image file.");
-
 // The temporary folder in its long form, ending with "/"; empty when none is reported.
 QString GetTempFolder()
 {
@@ -54,16 +52,26 @@ bool LoadResourceText(const QString& AResName, QString& AText, QString& AErMsg)
     }
 }
 
-// A folder of the working folder: made private when it is missing, refused when it is not.
-void MakePrivateFolder(const QString& AFolder)
+// The library is loaded from the working folder later, so the folder and each of its parts
+// must be the user's alone before anything is written or deleted there; the temporary folder
+// above them may be shared only the way /tmp is (sticky). Parts that do not exist yet pass:
+// they are made private when the library is written.
+void CheckWorkFolderParts(const QString& ATempFolder, const QString& AWorkFolder)
 {
-    try {
-        CheckPrivateFolder(AFolder);
-    } catch (const EInOutError& E) {
-        if (E.ErrorCode() != ENOENT)
-            throw;
-        TDirectory::CreateDirectory(AFolder);
-        CheckPrivateFolder(AFolder);
+    const QString root = ATempFolder.isEmpty() ? QStringLiteral(".") : ATempFolder;
+    if (!TDirectory::Exists(root))
+        return;
+    CheckSafeParentFolder(root);
+    QString folder = ATempFolder;
+    for (const QString& part : AWorkFolder.split(u'/')) {
+        folder = TPath::Combine(folder, part);
+        try {
+            CheckPrivateFolder(folder);
+        } catch (const EInOutError& E) {
+            if (E.ErrorCode() != ENOENT)
+                throw;
+            return;
+        }
     }
 }
 
@@ -134,23 +142,11 @@ QString TsvcResMng::GetBinInfoValue(int AIndex) const
     return equals < 0 ? QString() : line.mid(equals + 1);
 }
 
-// The library is loaded from the working folder later, so the folder and each of its parts
-// must be the user's alone before anything is written or deleted there; the temporary folder
-// above them may be shared only the way /tmp is (sticky).
 bool TsvcResMng::CheckWorkFolder(QString& AErMsg)
 {
     AErMsg.clear();
     try {
-        const QString temp = GetTempFolder();
-        const QString root = temp.isEmpty() ? QStringLiteral(".") : temp;
-        if (!TDirectory::Exists(root))
-            TDirectory::CreateDirectory(root);
-        CheckSafeParentFolder(root);
-        QString folder = temp;
-        for (const QString& part : cWorkFolder.split(u'/')) {
-            folder = TPath::Combine(folder, part);
-            MakePrivateFolder(folder);
-        }
+        CheckWorkFolderParts(GetTempFolder(), cWorkFolder);
         return true;
     } catch (const Exception& E) {
         AErMsg = E.Message();
@@ -195,8 +191,11 @@ bool TsvcResMng::SaveResourceToFile(const QString& AResName, const QString& AFil
         // The resource first, so that a missing one creates no folder.
         const TResourceStream resource(AResName);
         const QString folder = TPath::GetDirectoryName(TPath::GetFullPath(AFilePath));
-        if (!TDirectory::Exists(folder))
+        if (!TDirectory::Exists(folder)) {
+            // Made private to the user; checked again in case someone else was quicker.
             TDirectory::CreateDirectory(folder);
+            CheckWorkFolderParts(GetTempFolder(), cWorkFolder);
+        }
         TFile::WriteAllBytes(AFilePath, resource.Bytes());
         return true;
     } catch (const Exception& E) {
@@ -231,10 +230,6 @@ bool TsvcResMng::ExtractFirmware(QString& AErMsg)
         // there, or reading them would fail later where nothing catches it.
         BinTarget();
         BinVersion();
-        if (fileName.isEmpty()) {
-            AErMsg = cNoImageFileName;
-            return false;
-        }
         FBinFilePath = MakeUniqueFileName(TPath::Combine(GetWorkFolder(), fileName));
         TFile::WriteAllBytes(FBinFilePath, resource.Bytes());
         return true;

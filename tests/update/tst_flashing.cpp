@@ -376,6 +376,27 @@ private slots:
         QCOMPARE(calls.count("BSL_CRC_Check(32768,3)"), 1);
     }
 
+    // A block that runs across a segment boundary erases only the segment of its start; the
+    // next segment is erased when a later block starts in it.
+    void eraseBlockAcrossSegments()
+    {
+        TFlashingHarness h;
+        QString erMsg;
+        QVERIFY(h.ReinitializeService(SCRIPTED_LIBRARY, erMsg));
+        TScriptedLibrary library(SCRIPTED_LIBRARY);
+        for (int answer : {1, 1, 0})
+            library.Answer("BSL_moreDataToRead_TextFile", answer);
+        library.Block("BSL_readTI_TextFile", PatternBlock(32, 0x81F0, 0));
+        library.Block("BSL_readTI_TextFile", PatternBlock(16, 0x8210, 0));
+        const TRunResult r = h.Run();
+        QVERIFY(r.Result);
+        QStringList erased;
+        for (const QString& call : library.Calls())
+            if (call.startsWith("BSL_eraseSegment("))
+                erased << call;
+        QCOMPARE(erased, QStringList({"BSL_eraseSegment(65535)", "BSL_eraseSegment(33264)", "BSL_eraseSegment(33296)"}));
+    }
+
     void initializeRecords()
     {
         TFlashingHarness h;
@@ -429,6 +450,14 @@ private slots:
         QCOMPARE(lines[0], QString("DoProgress(APosition: 5, AMsg: \"\", ASleep: -1)"));
         QCOMPARE(lines[4], QString("DoProgress(APosition: 35, AMsg: \"\", ASleep: 1000)"));
         QCOMPARE(lines.last(), QString("DoProgress(APosition: 100, AMsg: \"Done!\", ASleep: -1)"));
+        // One line per report, and only the three pauses after the RAM BSL carry a wait.
+        QCOMPARE(lines.size(), r.Reports.size());
+        for (int i = 0; i < lines.size(); ++i) {
+            const int position = r.Reports[i].section('|', 0, 0).toInt();
+            const bool pause = position == 35 || position == 40 || position == 45;
+            QVERIFY2(lines[i].endsWith(pause ? "ASleep: 1000)" : "ASleep: -1)"), qPrintable(lines[i]));
+            QVERIFY2(lines[i].startsWith(QString("DoProgress(APosition: %1, ").arg(position)), qPrintable(lines[i]));
+        }
     }
 
     // Reports still queued when the service goes are dropped; they never reach it.

@@ -225,6 +225,22 @@ private slots:
         QCOMPARE(mng->Pass(), QString());
     }
 
+    // A library of another size is replaced without reading it: the digest would have to
+    // open the held file and fail, leaving the old file in place.
+    void sizeIsComparedBeforeTheDigest()
+    {
+        TTempScope temp(QStringLiteral("size-first"));
+        QVERIFY(MakeFolder(temp.Ovk(), 0700) && MakeFolder(temp.Work(), 0700));
+        const QString library = temp.Work() + "/BSL430.dll";
+        QVERIFY(WriteAll(library, QByteArray(int(cDllInfos.front().Size) + 1, 'x')));
+        TFileStream holder(library);
+
+        auto mng = CreateDataModule<TsvcResMng>();
+        QString msg;
+        QVERIFY2(mng->Initialize(msg), qPrintable(msg));
+        QCOMPARE(ReadAll(library), Library());
+    }
+
     void imageBesideAnOldOne()
     {
         TTempScope temp(QStringLiteral("old-image"));

@@ -1,6 +1,7 @@
 // The package manager with a package whose image information is not the usual one. Each
 // executable carries one such package; EXPECTED_MESSAGE is the failure it must give (empty:
-// success), EXPECTED_IMAGE the image path of a success (empty: in the working folder).
+// success), EXPECTED_IMAGE the image path the package manager names afterwards. "{work}"
+// stands for the working folder in both.
 
 #include "PackageTestSupport.h"
 
@@ -15,10 +16,10 @@ class TestResMngBinInfo : public QObject {
 private slots:
     void initialize()
     {
-        const QString expectedMessage = QStringLiteral(EXPECTED_MESSAGE);
-        const QString expectedImage = QStringLiteral(EXPECTED_IMAGE);
         TTempScope temp(QStringLiteral("bininfo"));
-        if (!expectedImage.isEmpty())
+        const QString expectedMessage = QStringLiteral(EXPECTED_MESSAGE).replace("{work}", temp.Work());
+        const QString expectedImage = QStringLiteral(EXPECTED_IMAGE).replace("{work}", temp.Work());
+        if (expectedMessage.isEmpty())
             QVERIFY(QDir().mkpath(QFileInfo(expectedImage).absolutePath()));
         auto mng = CreateDataModule<TsvcResMng>();
         QString msg;
@@ -27,7 +28,7 @@ private slots:
         QCOMPARE(result, expectedMessage.isEmpty());
         QCOMPARE(mng->Initialized(), result);
         if (!result) {
-            QCOMPARE(mng->BinFileFullPath(), QString());
+            QCOMPARE(mng->BinFileFullPath(), expectedImage);
             QCOMPARE(Entries(temp.Work()), QStringList{"BSL430.dll"});
             return;
         }
