@@ -105,8 +105,9 @@ private:
 class TTempScope {
 public:
     explicit TTempScope(const QString& AName)
-        : FOld(qgetenv("TMPDIR")), FPath(QString::fromLocal8Bit(FOld) + QStringLiteral("/") + AName)
+        : FOld(qgetenv("TMPDIR")), FPath(QDir::tempPath() + QStringLiteral("/") + AName)
     {
+        // QDir::tempPath() is TMPDIR (the test's own folder under ctest), else /tmp: never "/".
         QDir(FPath).removeRecursively();
         QDir().mkpath(FPath);
         ::chmod(QFile::encodeName(FPath).constData(), 0700);
