@@ -69,7 +69,7 @@ bool HidapiTransport::open(std::uint16_t AVid, std::uint16_t APid, int AIndex) {
     FDevice = hid_open_path(paths[static_cast<std::size_t>(AIndex)].c_str());
     if (!FDevice) {
         FError = "(cannot open " + paths[static_cast<std::size_t>(AIndex)] +
-                 ": no access? see the udev rule for 2047:0200)";
+                 ": no access to the device? see 70-analyzer-bsl.rules)";
         return false;
     }
     return true;
