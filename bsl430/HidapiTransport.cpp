@@ -1,27 +1,84 @@
 #include "HidapiTransport.h"
 
+#include "Protocol.h"
+
 #include <hidapi.h>
+#include <libudev.h>
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cwchar>
+#include <memory>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 namespace bsl430 {
 
 namespace {
 
-// Paths of the devices with these ids, sorted so that an index names the same device
-// from one call to the next.
-std::vector<std::string> devicePaths(std::uint16_t AVid, std::uint16_t APid) {
-    std::vector<std::string> paths;
+constexpr std::chrono::milliseconds kPollInterval{100};
+
+struct UdevUnref {
+    void operator()(udev* AUdev) const { udev_unref(AUdev); }
+    void operator()(udev_device* ADevice) const { udev_device_unref(ADevice); }
+};
+
+struct Device {
+    std::string path;  // /dev/hidrawN
+    std::string port;  // the usb_device's sysname, e.g. "1-1.2"; empty when udev has none
+};
+
+// The USB port of a hidraw node: the sysname of the usb_device above it.
+std::string portOf(udev* AUdev, const std::string& APath) {
+    if (!AUdev) return {};
+    const std::string sysname = APath.substr(APath.rfind('/') + 1);
+    const std::unique_ptr<udev_device, UdevUnref> node(
+        udev_device_new_from_subsystem_sysname(AUdev, "hidraw", sysname.c_str()));
+    // The parent belongs to the node: no reference of its own.
+    udev_device* usb =
+        node ? udev_device_get_parent_with_subsystem_devtype(node.get(), "usb", "usb_device")
+             : nullptr;
+    const char* name = usb ? udev_device_get_sysname(usb) : nullptr;
+    return name ? name : "";
+}
+
+// "1-1.10" as {1, 1, 10}: port 2 sorts before port 10.
+std::vector<unsigned long> portKey(const std::string& APort) {
+    std::vector<unsigned long> key;
+    for (std::size_t i = 0; i < APort.size();) {
+        if (!std::isdigit(static_cast<unsigned char>(APort[i]))) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < APort.size() && std::isdigit(static_cast<unsigned char>(APort[end]))) ++end;
+        key.push_back(std::stoul(APort.substr(i, end - i)));
+        i = end;
+    }
+    return key;
+}
+
+// The devices with these ids in port order, so that an index names the same device from one
+// call to the next however the nodes are numbered.
+std::vector<Device> devices(std::uint16_t AVid, std::uint16_t APid) {
+    const std::unique_ptr<udev, UdevUnref> context(udev_new());
+    std::vector<Device> found;
     hid_device_info* list = hid_enumerate(AVid, APid);
     for (hid_device_info* d = list; d; d = d->next)
-        if (d->path) paths.emplace_back(d->path);
+        if (d->path) found.push_back({d->path, portOf(context.get(), d->path)});
     hid_free_enumeration(list);
-    std::sort(paths.begin(), paths.end());
-    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
-    return paths;
+    const auto key = [](const Device& ADevice) {
+        return std::tuple(portKey(ADevice.port), ADevice.port, ADevice.path);
+    };
+    std::sort(found.begin(), found.end(),
+              [&](const Device& a, const Device& b) { return key(a) < key(b); });
+    found.erase(std::unique(found.begin(), found.end(),
+                            [](const Device& a, const Device& b) { return a.path == b.path; }),
+                found.end());
+    return found;
 }
 
 std::string narrow(const wchar_t* AText) {
@@ -54,24 +111,55 @@ void HidapiTransport::noteError(const char* AWhat) {
                             : std::string("(") + AWhat + ": " + detail + ")";
 }
 
-bool HidapiTransport::open(std::uint16_t AVid, std::uint16_t APid, int AIndex) {
+bool HidapiTransport::open(std::uint16_t AVid, std::uint16_t APid, int AIndex, int AWaitMs) {
     close();
     FError.clear();
     if (!FReady) {
         FError = "(hidapi could not start)";
         return false;
     }
-    const std::vector<std::string> paths = devicePaths(AVid, APid);
-    if (AIndex < 0 || static_cast<std::size_t>(AIndex) >= paths.size()) {
-        FError = "(" + std::to_string(paths.size()) + " found)";
-        return false;
+    // A device coming back from a re-enumeration takes a while to appear, and udev may grant
+    // access to its node a moment after that.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(AWaitMs);
+    while (!tryOpen(AVid, APid, AIndex, AWaitMs > 0)) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(kPollInterval);
     }
-    FDevice = hid_open_path(paths[static_cast<std::size_t>(AIndex)].c_str());
+    return true;
+}
+
+bool HidapiTransport::tryOpen(std::uint16_t AVid, std::uint16_t APid, int AIndex,
+                              bool AComingBack) {
+    const std::vector<Device> found = devices(AVid, APid);
+    const Device* chosen = nullptr;
+    // The same request names the device opened last while it is attached. One coming back
+    // from a re-enumeration returns on its own port: any other device there is another
+    // analyzer, whose boot loader must never get this one's password.
+    const bool same = FOpened && FOpened->vid == AVid && FOpened->pid == APid &&
+                      FOpened->index == AIndex && !FOpened->port.empty();
+    if (same) {
+        const auto it = std::find_if(found.begin(), found.end(),
+                                     [&](const Device& d) { return d.port == FOpened->port; });
+        if (it != found.end()) chosen = &*it;
+        else if (AComingBack) {
+            FError = "(not back on USB port " + FOpened->port + ")";
+            return false;
+        }
+    }
+    if (!chosen) {
+        if (AIndex < 0 || static_cast<std::size_t>(AIndex) >= found.size()) {
+            FError = "(" + std::to_string(found.size()) + " found)";
+            return false;
+        }
+        chosen = &found[static_cast<std::size_t>(AIndex)];
+    }
+    FDevice = hid_open_path(chosen->path.c_str());
     if (!FDevice) {
-        FError = "(cannot open " + paths[static_cast<std::size_t>(AIndex)] +
+        FError = "(cannot open " + chosen->path +
                  ": no access to the device? see 70-analyzer-bsl.rules)";
         return false;
     }
+    FOpened = Opened{AVid, APid, AIndex, chosen->port};
     return true;
 }
 
@@ -93,16 +181,28 @@ bool HidapiTransport::write(const Report& AReport) {
 ReadStatus HidapiTransport::read(Report& AReport, int ATimeoutMs) {
     if (!FDevice) return ReadStatus::Lost;
     AReport.fill(0);
-    const int n = hid_read_timeout(FDevice, AReport.data(), AReport.size(), ATimeoutMs);
+    int n = hid_read_timeout(FDevice, AReport.data(), AReport.size(), ATimeoutMs);
     if (n < 0) {
         noteError("read");
         return ReadStatus::Lost;
     }
-    return n == 0 ? ReadStatus::Timeout : ReadStatus::Ok;
+    if (n == 0) return ReadStatus::Timeout;
+    // A report handed over without its id byte starts with the length (at most 62, never the
+    // id 0x3F): put the id back in front.
+    if (n == static_cast<int>(kReportSize) - 1 && AReport[0] != kReportId) {
+        std::copy_backward(AReport.begin(), AReport.end() - 1, AReport.end());
+        AReport[0] = kReportId;
+        ++n;
+    }
+    if (n < 2 || n < 2 + AReport[1]) {
+        FError = "(a report of " + std::to_string(n) + " bytes, shorter than it declares)";
+        AReport.fill(0);
+    }
+    return ReadStatus::Ok;
 }
 
 int HidapiTransport::count(std::uint16_t AVid, std::uint16_t APid) {
-    return FReady ? static_cast<int>(devicePaths(AVid, APid).size()) : 0;
+    return FReady ? static_cast<int>(devices(AVid, APid).size()) : 0;
 }
 
 std::string HidapiTransport::lastError() const { return FError; }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +20,8 @@ constexpr std::uint32_t kPasswordSize = 32;
 constexpr std::uint32_t kInfoStart = 0x1800;
 constexpr std::uint32_t kInfoEnd = 0x1A00;
 constexpr std::uint32_t kInfoSegment = 128;
+// A device takes one to three seconds to come back after Load PC.
+constexpr int kReenumerationWaitMs = 4000;
 
 std::string_view trim(std::string_view AText) {
     while (!AText.empty() && std::isspace(static_cast<unsigned char>(AText.front())))
@@ -72,7 +75,11 @@ DataBlock toDataBlock(const Section& ASection) {
 
 std::size_t blockCount(std::int32_t ABytes) {
     return static_cast<std::size_t>(
-        std::clamp<std::int32_t>(ABytes, 0, static_cast<std::int32_t>(BSL430_DATABLOCK_CAPACITY)));
+        std::min<std::int32_t>(ABytes, static_cast<std::int32_t>(BSL430_DATABLOCK_CAPACITY)));
+}
+
+std::string badCount(std::int32_t ABytes) {
+    return "a block of " + std::to_string(ABytes) + " bytes cannot be read";
 }
 
 std::string text(const char* AText) { return AText ? std::string(AText) : std::string(); }
@@ -212,7 +219,8 @@ std::uint8_t Library::initialize(const char* ACom) {
         fail(error);
         return BSL430_INIT_DEVICE_NOT_FOUND;
     }
-    if (!FTransport->open(id->vid, id->pid, id->index)) {
+    const int waitMs = std::exchange(FComingBack, false) ? kReenumerationWaitMs : 0;
+    if (!FTransport->open(id->vid, id->pid, id->index, waitMs)) {
         fail("no boot loader with VID " + hex(id->vid) + ", PID " + hex(id->pid) + " at index " +
              std::to_string(id->index) + " " + FTransport->lastError());
         return BSL430_INIT_DEVICE_NOT_FOUND;
@@ -332,6 +340,7 @@ std::uint8_t Library::loadPc(std::uint32_t AAddr) {
     begin();
     const Reply reply = FProtocol.loadPc(AAddr);
     if (reply.code != 0) fail(reply.error);
+    else FComingBack = true;
     return reply.code;
 }
 
@@ -463,6 +472,12 @@ std::int32_t Library::moreText() {
 DataBlock Library::readText(std::int32_t ABytes) {
     Lock lock(FMutex);
     begin();
+    if (ABytes <= 0) {
+        // Nothing would ever be read: end the reading rather than let its loop spin.
+        fail(badCount(ABytes) + "; the reading is ended");
+        FReader = BlockReader();
+        return DataBlock{};
+    }
     return toDataBlock(FReader.next(blockCount(ABytes)));
 }
 
@@ -475,12 +490,21 @@ void Library::closeText() {
 DataBlock Library::firstBlock(const char* AText, std::int32_t ABytes) {
     Lock lock(FMutex);
     begin();
+    if (ABytes <= 0) {
+        fail(badCount(ABytes));
+        return DataBlock{};
+    }
     ParseResult parsed = parseTiTxt(text(AText));
     if (!parsed.ok) {
         fail("TI-TXT text: " + parsed.error);
         return DataBlock{};
     }
     return toDataBlock(BlockReader(std::move(parsed.image)).next(blockCount(ABytes)));
+}
+
+void Library::broke(const char* AWhy) {
+    Lock lock(FMutex);
+    fail(std::string("the library failed: ") + AWhy);
 }
 
 }  // namespace bsl430

@@ -69,6 +69,9 @@ public:
     void closeText();
     DataBlock firstBlock(const char* AText, std::int32_t ABytes);
 
+    // An operation broke off with an exception: keeps its reason as the diagnostic.
+    void broke(const char* AWhy);
+
 private:
     // Every operation starts with no diagnostic; a failure leaves one.
     void begin();
@@ -87,6 +90,8 @@ private:
     dataBuffer FRxBuffer{};
     std::string FVersion;
     std::string FLastError;
+    // Load PC was accepted: the device is re-enumerating and the next open waits for it.
+    bool FComingBack = false;
 };
 
 }  // namespace bsl430

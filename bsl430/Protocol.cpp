@@ -41,13 +41,17 @@ Reply failure(std::uint8_t ACode, std::string AError) {
 
 }  // namespace
 
-Protocol::Protocol(Transport& ATransport, int AAnswerTimeoutMs)
-    : FTransport(ATransport), FTimeoutMs(AAnswerTimeoutMs) {}
+Protocol::Protocol(Transport& ATransport, int AAnswerTimeoutMs, int ASettleMs)
+    : FTransport(ATransport), FTimeoutMs(AAnswerTimeoutMs), FSettleMs(ASettleMs) {}
 
 void Protocol::drainStale() {
-    // An answer left over from an earlier command must not pass for the next one's.
+    // An answer left over from an earlier command must not pass for the next one's. After a
+    // timeout that answer may arrive only now (a late "0x3B 00" would read as success), so
+    // give it a moment to come and be dropped.
+    const int wait = FUnsure ? FSettleMs : 0;
+    FUnsure = false;
     Report stale;
-    for (int i = 0; i < 64 && FTransport.read(stale, 0) == ReadStatus::Ok; ++i) {
+    for (int i = 0; i < 64 && FTransport.read(stale, wait) == ReadStatus::Ok; ++i) {
     }
 }
 
@@ -73,6 +77,7 @@ Reply Protocol::exchange(std::span<const std::uint8_t> ACore, Expect AExpect,
     switch (FTransport.read(in, FTimeoutMs)) {
     case ReadStatus::Ok: break;
     case ReadStatus::Timeout:
+        FUnsure = true;
         return failure(BSL430_ERR_NO_ANSWER, what + ": no answer from the boot loader");
     case ReadStatus::Lost:
         return failure(BSL430_ERR_DEVICE_LOST,

@@ -43,7 +43,8 @@ struct Reply {
 
 class Protocol {
 public:
-    explicit Protocol(Transport& ATransport, int AAnswerTimeoutMs = 2000);
+    // After a timeout the next command first waits ASettleMs for a late answer to discard.
+    explicit Protocol(Transport& ATransport, int AAnswerTimeoutMs = 2000, int ASettleMs = 100);
 
     Reply rxPassword(std::span<const std::uint8_t, 32> APassword);
     Reply rxDataBlock(std::uint32_t AAddr, std::span<const std::uint8_t> AData);
@@ -71,6 +72,8 @@ private:
 
     Transport& FTransport;
     int FTimeoutMs;
+    int FSettleMs;
+    bool FUnsure = false;  // a command timed out: its answer may still be on the way
 };
 
 }  // namespace bsl430

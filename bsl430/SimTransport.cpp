@@ -12,7 +12,8 @@ SimTransport::SimTransport() = default;
 
 SimTransport::~SimTransport() = default;
 
-bool SimTransport::open(std::uint16_t AVid, std::uint16_t APid, int AIndex) {
+// The simulated bus re-enumerates at once: nothing to wait for.
+bool SimTransport::open(std::uint16_t AVid, std::uint16_t APid, int AIndex, int) {
     close();
     FError.clear();
     const auto analyzer = sim::Bus::instance().find(AVid, APid, AIndex);

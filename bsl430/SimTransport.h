@@ -17,7 +17,7 @@ public:
     SimTransport();
     ~SimTransport() override;
 
-    bool open(std::uint16_t AVid, std::uint16_t APid, int AIndex) override;
+    bool open(std::uint16_t AVid, std::uint16_t APid, int AIndex, int AWaitMs) override;
     void close() override;
     bool isOpen() const override;
     bool write(const Report& AReport) override;

@@ -3,7 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace bsl430 {
 
@@ -50,6 +53,16 @@ std::string hex(std::uint32_t AValue) {
     std::snprintf(buf, sizeof buf, "0x%05X", AValue);
     return buf;
 }
+
+struct FileHandle {
+    explicit FileHandle(int AFd) : fd(AFd) {}
+    ~FileHandle() {
+        if (fd >= 0) ::close(fd);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    const int fd;
+};
 
 class Parser {
 public:
@@ -172,28 +185,35 @@ ParseResult parseTiTxt(std::string_view AText) { return Parser().run(AText); }
 
 ParseResult readTiTxtFile(const std::string& APath) {
     ParseResult failed;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(APath.c_str(), "rb"),
-                                                          &std::fclose);
-    if (!file) {
-        failed.error = "cannot open \"" + APath + "\": " + std::strerror(errno);
-        failed.unreadable = true;
+    failed.unreadable = true;
+    auto fail = [&](const std::string& AWhat, int AErrno) {
+        failed.error = AWhat + " \"" + APath + "\": " + std::strerror(AErrno);
+        return failed;
+    };
+    // Without O_NONBLOCK a FIFO without a writer would hold the open for ever; fstat then
+    // turns away everything that is not a plain file (a FIFO, a device, a folder).
+    const FileHandle file(::open(APath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const int fd = file.fd;
+    if (fd < 0) return fail("cannot open", errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return fail("cannot open", errno);
+    if (!S_ISREG(st.st_mode)) {
+        failed.error = "\"" + APath + "\" is not a regular file";
         return failed;
     }
     std::string text;
     char buf[65536];
     for (;;) {
-        const std::size_t n = std::fread(buf, 1, sizeof buf, file.get());
-        text.append(buf, n);
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return fail("cannot read", errno);
+        if (n == 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
         if (text.size() > kTiTxtMaxFileSize) {
+            failed.unreadable = false;
             failed.error = "\"" + APath + "\" is too large for a TI-TXT image";
             return failed;
         }
-        if (n < sizeof buf) break;
-    }
-    if (std::ferror(file.get())) {
-        failed.error = "cannot read \"" + APath + "\": " + std::strerror(errno);
-        failed.unreadable = true;
-        return failed;
     }
     ParseResult result = parseTiTxt(text);
     if (!result.ok) result.error = "\"" + APath + "\": " + result.error;

@@ -23,12 +23,16 @@ public:
     virtual ~Transport() = default;
 
     // Opens the AIndex-th device with these ids (0-based); false when there is none.
-    virtual bool open(std::uint16_t AVid, std::uint16_t APid, int AIndex) = 0;
+    // AWaitMs > 0: the device opened last is expected back after a re-enumeration; wait up to
+    // that long for it (and for it to become accessible) instead of taking whatever is there.
+    virtual bool open(std::uint16_t AVid, std::uint16_t APid, int AIndex, int AWaitMs) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     // One OUT report, byte 0 the report id. False when it could not be delivered.
     virtual bool write(const Report& AReport) = 0;
     // The next IN report, waiting at most ATimeoutMs (0: only what is already there).
+    // A report shorter than its length byte declares arrives as all zeros, which no answer
+    // can be taken for.
     virtual ReadStatus read(Report& AReport, int ATimeoutMs) = 0;
     // Devices with these ids that open() could reach.
     virtual int count(std::uint16_t AVid, std::uint16_t APid) = 0;

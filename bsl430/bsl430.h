@@ -12,8 +12,9 @@
  * Byte and word answers of the device operations:
  *   0                          accepted
  *   0x01 .. 0x08               the boot loader's own message (BSL430_MSG_...)
- *   0xF1 .. 0xF9               a library code (BSL430_ERR_...): the device was not reached
- *                              or the request was refused before anything was sent
+ *   0xF1 .. 0xFA               a library code (BSL430_ERR_...): the device was not reached,
+ *                              the request was refused before anything was sent, or the
+ *                              library itself failed
  * BSL_getLastError() gives a readable diagnostic of the last failed call.
  */
 
@@ -77,6 +78,8 @@ _Static_assert(offsetof(dataBuffer, data) == 4, "dataBuffer layout");
 #define BSL430_ERR_FILE 0xF7u          /* a file could not be opened, read or written */
 #define BSL430_ERR_NOT_ERASED 0xF8u    /* BSL_eraseCheck: the range holds programmed bytes */
 #define BSL430_ERR_UNSUPPORTED 0xF9u   /* not available with this boot loader family */
+#define BSL430_ERR_INTERNAL 0xFAu      /* the library itself failed (out of memory...); the
+                                          call broke off where it was */
 
 /* BSL_initialize_BSL answers. */
 #define BSL430_INIT_OK 0u
@@ -114,6 +117,8 @@ BSL430_API uint8_t BSL_changeBaudRate(uint32_t rate);
 /* Non-zero: diagnostics also go to standard error. */
 BSL430_API void BSL_SetVerbose(uint32_t verbose);
 /* Readable diagnostic of the last call that failed, empty after a call that succeeded.
+   Every export answers its failure value (BSL430_ERR_INTERNAL, an empty block, "ERROR",
+   0 or -2 as it returns) when the library itself fails, and the reason is kept here.
    The text stays valid until the next call into the library. */
 BSL430_API const char* BSL_getLastError(void);
 
@@ -176,12 +181,15 @@ BSL430_API int32_t BSL_openTI_TextForRead(const char* filename);
 BSL430_API int32_t BSL_moreDataToRead_TextFile(void);
 /* The next block: consecutive bytes of one contiguous run, at most bytesToRead and never
    more than 10240. A power-of-two count also keeps the block inside one window of that
-   size (512: one flash segment). An empty block (numberOfBytes 0) when nothing is left. */
+   size (512: one flash segment). An empty block (numberOfBytes 0) when nothing is left.
+   A count of 0 or less is refused: an empty block, and the reading is ended (so a loop on
+   BSL_moreDataToRead_TextFile stops instead of spinning). */
 BSL430_API DataBlock BSL_readTI_TextFile(int32_t bytesToRead);
 /* Ends the file reading. */
 BSL430_API void BSL_closeTI_Text(void);
 /* The first block of a TI-TXT text in memory, cut as BSL_readTI_TextFile cuts; an empty block
-   when the text is malformed or holds no data. Leaves any file reading as it is. */
+   when the text is malformed or holds no data, or the count is 0 or less. Leaves any file
+   reading as it is. */
 BSL430_API DataBlock BSL_readTI_Text(const char* dataArray, int32_t bytesToRead);
 
 #ifdef __cplusplus

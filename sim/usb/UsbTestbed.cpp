@@ -59,7 +59,9 @@ bool writeAll(int AFd, const std::uint8_t* AData, std::size_t ALength) {
 // One analyzer on the bus and the devices it shows while it is enumerated.
 struct UsbTestbed::Plug {
     std::shared_ptr<Analyzer> analyzer;
+    PlugOptions options;
     int port = 0;                    // hub port, kept across re-enumerations
+    std::chrono::steady_clock::time_point replugAt;  // while off the bus: not before then
     std::unique_ptr<Link> link;      // null while off the bus
     std::vector<std::string> paths;  // usb device, interface, hid device, hidraw node
     HidrawIoctls* ioctls = nullptr;  // of the current node (owned by FNodes)
@@ -95,12 +97,13 @@ void UsbTestbed::wake() const {
     [[maybe_unused]] const ssize_t n = ::write(FWake.fd, &one, sizeof one);
 }
 
-void UsbTestbed::plug(std::shared_ptr<Analyzer> AAnalyzer) {
+void UsbTestbed::plug(std::shared_ptr<Analyzer> AAnalyzer, PlugOptions AOptions) {
     if (!AAnalyzer) return;
     {
         std::lock_guard lock(FMutex);
         auto plug = std::make_unique<Plug>();
         plug->analyzer = std::move(AAnalyzer);
+        plug->options = AOptions;
         plug->port = static_cast<int>(FPlugs.size()) + 1;
         attach(*plug);
         FPlugs.push_back(std::move(plug));
@@ -211,8 +214,9 @@ void UsbTestbed::detach(Plug& APlug) {
 void UsbTestbed::serveOne(Plug& APlug) {
     if (APlug.broken) return;
     if (!APlug.link) {
-        // Back on the bus (an injected absence was lifted): plug in again.
-        if (APlug.analyzer->enumerated()) attach(APlug);
+        // Back on the bus (an injected absence was lifted, a re-enumeration done): plug in again.
+        if (APlug.analyzer->enumerated() && std::chrono::steady_clock::now() >= APlug.replugAt)
+            attach(APlug);
         return;
     }
     std::uint8_t buf[4096];
@@ -229,15 +233,21 @@ void UsbTestbed::serveOne(Plug& APlug) {
                     report.begin());
         used += kReportSize;
         APlug.link->write(report);
-        while (auto answer = APlug.link->read())
-            if (!writeAll(APlug.fd, answer->data(), answer->size())) break;
+        while (auto answer = APlug.link->read()) {
+            const std::size_t skip = APlug.options.answerWithoutReportId ? 1 : 0;
+            const std::size_t length =
+                std::min(answer->size() - skip,
+                         APlug.options.answerBytes ? APlug.options.answerBytes : answer->size());
+            if (!writeAll(APlug.fd, answer->data() + skip, length)) break;
+        }
     }
     APlug.pending.erase(APlug.pending.begin(),
                         APlug.pending.begin() + static_cast<std::ptrdiff_t>(used));
     if (APlug.link->alive()) return;
     // Off the bus: re-enumerated after Load PC (plugged again) or gone for good.
     detach(APlug);
-    if (APlug.analyzer->enumerated()) attach(APlug);
+    APlug.replugAt = std::chrono::steady_clock::now() + APlug.options.replugDelay;
+    if (APlug.analyzer->enumerated() && APlug.options.replugDelay.count() == 0) attach(APlug);
 }
 
 void UsbTestbed::serve() {

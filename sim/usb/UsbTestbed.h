@@ -14,6 +14,8 @@
 
 #include <unistd.h>
 
+#include <chrono>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,6 +29,16 @@ namespace sim::usb {
 
 class HidrawIoctls;
 
+// How one plugged analyzer shows itself to the host beyond the model's own behaviour.
+struct PlugOptions {
+    // Time off the bus when re-enumerating after Load PC.
+    std::chrono::milliseconds replugDelay{0};
+    // Answers reach the host without their report-id byte.
+    bool answerWithoutReportId = false;
+    // Answers are cut to their first bytes (0: whole).
+    std::size_t answerBytes = 0;
+};
+
 class UsbTestbed {
 public:
     UsbTestbed();
@@ -34,8 +46,9 @@ public:
     UsbTestbed(const UsbTestbed&) = delete;
     UsbTestbed& operator=(const UsbTestbed&) = delete;
 
-    // Plugs the analyzer in (if it is on the bus) and serves it from now on.
-    void plug(std::shared_ptr<Analyzer> AAnalyzer);
+    // Plugs the analyzer in (if it is on the bus) on a hub port of its own and serves it
+    // from now on.
+    void plug(std::shared_ptr<Analyzer> AAnalyzer, PlugOptions AOptions = {});
 
     // Plugs so far, re-enumerations included.
     int plugCount() const;

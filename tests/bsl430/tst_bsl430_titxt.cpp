@@ -11,7 +11,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -33,7 +38,22 @@ QString writeFile(const QTemporaryDir& ADir, const QString& AName, const QByteAr
     return f.fileName();
 }
 
+// While one lives, allocations of 64 KiB and more fail (the reader's bookkeeping for a 20-bit
+// image is larger); the library in this process allocates through the operator below.
+std::atomic<bool> gRefuseLarge{false};
+
+struct RefuseLargeAllocations {
+    RefuseLargeAllocations() { gRefuseLarge = true; }
+    ~RefuseLargeAllocations() { gRefuseLarge = false; }
+};
+
 }  // namespace
+
+void* operator new(std::size_t ASize) {
+    if (gRefuseLarge && ASize >= 64 * 1024) throw std::bad_alloc();
+    if (void* p = std::malloc(ASize ? ASize : 1)) return p;
+    throw std::bad_alloc();
+}
 
 class TestBslTiTxt : public QObject {
     Q_OBJECT
@@ -127,8 +147,6 @@ private slots:
             << QByteArray("@8000\n@9000\nAA\nq") << 16 << QStringList{"9000:AA"};
         QTest::newRow("top of 20 bits") << QByteArray("@FFFFF\nAA\nq") << 16
                                         << QStringList{"FFFFF:AA"};
-        QTest::newRow("zero count gives nothing") << QByteArray("@8000\nAA\nq") << 0
-                                                  << QStringList{"0000:"};
     }
 
     void blocks() {
@@ -136,17 +154,31 @@ private slots:
         QFETCH(int, count);
         QFETCH(QStringList, expected);
         const QString path = writeFile(tmp, "blocks.txt", text);
-        if (count > 0) {
-            QCOMPARE(fileBlocks(path, count), expected);
-        } else {
-            QCOMPARE(bsl.BSL_openTI_TextForRead(path.toUtf8().constData()), 0);
-            QCOMPARE(describe(bsl.BSL_readTI_TextFile(0)), expected.value(0));
-            QCOMPARE(bsl.BSL_moreDataToRead_TextFile(), 1);  // nothing was taken
-            bsl.BSL_closeTI_Text();
-        }
+        QCOMPARE(fileBlocks(path, count), expected);
         const DataBlock first = bsl.BSL_readTI_Text(text.constData(), count);
         QCOMPARE(describe(first), expected.value(0, "0000:"));
         QCOMPARE(bsl.lastError(), QString());
+    }
+
+    void countBelowOne_data() {
+        QTest::addColumn<int>("count");
+        QTest::newRow("0") << 0;
+        QTest::newRow("-1") << -1;
+        QTest::newRow("most negative") << int(INT32_MIN);
+    }
+
+    void countBelowOne() {
+        // Refused, and the reading ends: a loop on "more data" must not spin for ever.
+        QFETCH(int, count);
+        const QString path = writeFile(tmp, "count.txt", "@8000\nAA BB\n@9000\nCC\nq\n");
+        QCOMPARE(bsl.BSL_openTI_TextForRead(path.toUtf8().constData()), 0);
+        QCOMPARE(bsl.BSL_readTI_TextFile(count).numberOfBytes, 0u);
+        QVERIFY(bsl.lastError().contains(QString::number(count)));
+        QCOMPARE(bsl.BSL_moreDataToRead_TextFile(), 0);
+        QCOMPARE(bsl.BSL_readTI_TextFile(512).numberOfBytes, 0u);
+        bsl.BSL_closeTI_Text();
+        QCOMPARE(bsl.BSL_readTI_Text("@8000\nAA\nq\n", count).numberOfBytes, 0u);
+        QVERIFY(!bsl.lastError().isEmpty());
     }
 
     void neverAboveCapacity() {
@@ -236,6 +268,43 @@ private slots:
         QCOMPARE(bsl.BSL_moreDataToRead_TextFile(), 0);
         QCOMPARE(bsl.BSL_RX_TXT_File(missing.constData(), 1), BSL430_ERR_FILE);
         QCOMPARE(bsl.BSL_readTI_Text(nullptr, 32).numberOfBytes, 0u);
+    }
+
+    void onlyRegularFiles_data() {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("FIFO without a writer") << tmp.filePath("fifo.txt");
+        QTest::newRow("character device") << "/dev/zero";
+        QTest::newRow("folder") << tmp.path();
+    }
+
+    void onlyRegularFiles() {
+        // None of them may hold the caller: a FIFO's open or /dev/zero's reading never ends.
+        QFETCH(QString, path);
+        if (path.endsWith("fifo.txt") && !QFile::exists(path))
+            QCOMPARE(::mkfifo(path.toUtf8().constData(), 0600), 0);
+        const QByteArray name = path.toUtf8();
+        QCOMPARE(bsl.BSL_openTI_TextForRead(name.constData()), BSL430_TEXT_OPEN_FAILED);
+        QVERIFY2(bsl.lastError().contains("is not a regular file"), qPrintable(bsl.lastError()));
+        QCOMPARE(bsl.BSL_RX_TXT_File(name.constData(), 1), BSL430_ERR_FILE);
+        QCOMPARE(bsl.BSL_moreDataToRead_TextFile(), 0);
+    }
+
+    void failureInsideTheLibrary() {
+        // Out of memory inside an export comes back as an answer, never as an exception
+        // through the C interface.
+        const QString path = writeFile(tmp, "oom.txt", "@8000\nAA\nq\n");
+        const QByteArray name = path.toUtf8();
+        {
+            const RefuseLargeAllocations refuse;
+            QCOMPARE(bsl.BSL_RX_TXT("@8000\nAA\nq\n", 1), BSL430_ERR_INTERNAL);
+            QVERIFY2(bsl.lastError().contains("bad_alloc"), qPrintable(bsl.lastError()));
+            QCOMPARE(bsl.BSL_openTI_TextForRead(name.constData()), BSL430_TEXT_OPEN_FAILED);
+            QCOMPARE(bsl.BSL_readTI_Text("@8000\nAA\nq\n", 32).numberOfBytes, 0u);
+            QVERIFY(!bsl.lastError().isEmpty());
+        }
+        QCOMPARE(bsl.BSL_openTI_TextForRead(name.constData()), 0);
+        QCOMPARE(bsl.BSL_readTI_TextFile(32).numberOfBytes, 1u);
+        bsl.BSL_closeTI_Text();
     }
 
     void sameAsSrecord_data() {

@@ -13,9 +13,11 @@
 #include <libudev.h>
 #include <poll.h>
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -86,14 +88,21 @@ class TestBslUsb : public QObject {
     std::unique_ptr<BslApi> bsl;
     std::shared_ptr<sim::Analyzer> device;
 
+    std::shared_ptr<sim::Analyzer> other;  // a second analyzer on the bus, when a test has one
+
     // A device in update mode holding its old firmware (main flash 0x00) and the package's
-    // password, plugged into the bus.
-    void plug(const ImageSet& ASet) {
-        device = sim::Analyzer::create();
-        device->load(kMainStart, std::vector<std::uint8_t>(kMainEnd - kMainStart, 0x00));
+    // password.
+    std::shared_ptr<sim::Analyzer> makeDevice(const ImageSet& ASet) {
+        auto d = sim::Analyzer::create();
+        d->load(kMainStart, std::vector<std::uint8_t>(kMainEnd - kMainStart, 0x00));
         const DataBlock pass = bsl->BSL_readTI_Text(ASet.read("Pass").constData(), 32);
-        device->load(pass.startAddr, std::vector<std::uint8_t>(pass.data, pass.data + pass.numberOfBytes));
-        bus->plug(device);
+        d->load(pass.startAddr, std::vector<std::uint8_t>(pass.data, pass.data + pass.numberOfBytes));
+        return d;
+    }
+
+    void plug(const ImageSet& ASet, sim::usb::PlugOptions AOptions = {}) {
+        device = makeDevice(ASet);
+        bus->plug(device, AOptions);
     }
 
     // The sequence as the service runs it: the service waits for the device to come back after
@@ -123,8 +132,10 @@ private slots:
         bsl->BSL_closeTI_Text();
         bsl->BSL_close_BSL();
         if (device) device->unplug();
+        if (other) other->unplug();
         QTRY_COMPARE(bus->nodeCount(), 0);
         device.reset();
+        other.reset();
     }
 
     void wholeUpdate_data() {
@@ -198,6 +209,105 @@ private slots:
         QCOMPARE(run.failedAt, QString(c.failedAt));
         QCOMPARE(run.answer, c.answer);
         QVERIFY(!bsl->lastError().isEmpty());
+    }
+
+    void twoAnalyzers_data() {
+        QTest::addColumn<int>("replugMs");
+        QTest::newRow("back at once") << 0;
+        QTest::newRow("back after 1 s") << 1000;
+    }
+
+    void twoAnalyzers() {
+        // After Load PC the first analyzer returns under a node named after the second's, and
+        // for a while the second is the only boot loader on the bus. The reopen must still
+        // find the first: the second would get a password that is not its own.
+        QFETCH(int, replugMs);
+        const ImageSet images = imageSets().first();
+        plug(images, {std::chrono::milliseconds(replugMs)});
+        other = makeDevice(images);
+        bus->plug(other);
+        const std::vector<std::uint8_t> otherMemory = other->read(0, MemoryMap::kSpace);
+        QCOMPARE(bsl->BSL_NumOfUSBDevices(0x2047, 0x0200), 2);
+
+        // The service's wait ends as soon as the first has left; the library waits for its return.
+        const int plugs = bus->plugCount();
+        const Run run = runUpdate(*bsl, images, [&](const QString& AStep) {
+            if (AStep == "reopen" &&
+                !QTest::qWaitFor([&] { return bus->plugCount() > plugs || bus->nodeCount() < 2; }, 10000))
+                qWarning("the first analyzer did not leave after Load PC");
+        });
+        QCOMPARE(run.failedAt, QString());
+        QTRY_COMPARE(device->mode(), sim::Mode::Application);  // the reset is sent unanswered
+        QCOMPARE(other->mode(), sim::Mode::FlashBsl);
+        QCOMPARE(other->stats().reportsToDevice, 0u);
+        QVERIFY(other->commandLog().empty());
+        QVERIFY(other->read(0, MemoryMap::kSpace) == otherMemory);
+    }
+
+    void reopenWaits_data() {
+        QTest::addColumn<int>("replugMs");
+        QTest::addColumn<bool>("neverBack");
+        QTest::addColumn<QString>("failedAt");
+        QTest::addColumn<quint32>("answer");
+        QTest::newRow("back after 1.5 s") << 1500 << false << QString() << 0u;
+        QTest::newRow("never back") << 0 << true << QString("reopen") << quint32(BSL430_INIT_DEVICE_NOT_FOUND);
+    }
+
+    void reopenWaits() {
+        // The reopen comes right after the device has left, long before it is back.
+        QFETCH(int, replugMs);
+        QFETCH(bool, neverBack);
+        QFETCH(QString, failedAt);
+        QFETCH(quint32, answer);
+        const ImageSet images = imageSets().first();
+        plug(images, {std::chrono::milliseconds(replugMs)});
+        if (neverBack) {
+            sim::Faults f;
+            f.unplugAfterCommand = 0x17;
+            device->setFaults(f);
+        }
+        const int plugs = bus->plugCount();
+        const Run run = update(images);
+        QCOMPARE(run.failedAt, failedAt);
+        QCOMPARE(run.answer, answer);
+        QCOMPARE(bus->plugCount(), neverBack ? plugs : plugs + 1);
+    }
+
+    void firstOpenWaitsForNothing() {
+        // Only a device expected back is waited for: a first open finds none at once.
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(bsl->BSL_initialize_BSL(kDevice), quint8(BSL430_INIT_DEVICE_NOT_FOUND));
+        QVERIFY2(clock.elapsed() < 2000, "the open waited for a device no one expects");
+    }
+
+    void reportForms_data() {
+        QTest::addColumn<bool>("withoutId");
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<QString>("failedAt");
+        QTest::addColumn<quint32>("answer");
+        QTest::newRow("without report id") << true << 0 << QString() << 0u;
+        // 0x3F, NL 2, 0x3B, message: a message answer needs 4 bytes, a version answer 7.
+        QTest::newRow("message answer one byte short") << false << 3 << QString("password")
+                                                       << quint32(BSL430_ERR_BAD_ANSWER);
+        QTest::newRow("cut to 4 bytes") << false << 4 << QString("version") << 0u;
+    }
+
+    void reportForms() {
+        // Answers as the host may get them: without their report id, or shorter than they say.
+        QFETCH(bool, withoutId);
+        QFETCH(int, bytes);
+        QFETCH(QString, failedAt);
+        QFETCH(quint32, answer);
+        const ImageSet images = imageSets().first();
+        sim::usb::PlugOptions options;
+        options.answerWithoutReportId = withoutId;
+        options.answerBytes = static_cast<std::size_t>(bytes);
+        plug(images, options);
+        const Run run = update(images);
+        QCOMPARE(run.failedAt, failedAt);
+        QCOMPARE(run.answer, answer);
+        if (failedAt.isEmpty()) QTRY_COMPARE(device->mode(), sim::Mode::Application);
     }
 };
 
