@@ -101,7 +101,10 @@ BSL430_API void BSL_setCom(uint32_t com);
 /* Opens the boot loader named by a device text such as "VID=0x2047,PID=0x200,DEVICEINDEX=0"
    (keys in any order and letter case, values hexadecimal with 0x or decimal; missing keys
    take the BSL's ids 0x2047/0x0200 and index 0; an empty text or "USB" selects all defaults).
-   A connection already open is closed first.
+   A connection already open is closed first. DEVICEINDEX counts the devices in USB port
+   order; the same text opens the device opened last again while it is attached. After an
+   accepted BSL_LoadPC the next call waits up to 4 s for that device to come back on its port
+   and opens no other one.
    Answers 0 when the device was opened and 1 (BSL430_INIT_DEVICE_NOT_FOUND) for everything
    else: no such device, a malformed device text, an unsupported family or connection. */
 BSL430_API uint8_t BSL_initialize_BSL(const char* com);
