@@ -15,19 +15,23 @@ bsl430::Library& library() {
     return instance;
 }
 
+// Keeps the reason of a failure that broke an export off, if even that is possible.
+void keep(const char* AWhy) noexcept {
+    try {
+        library().broke(AWhy);
+    } catch (...) {
+        // The answer still tells the failure.
+    }
+}
+
 template <typename R, typename F>
 R guarded(R AOnFailure, F&& ABody) noexcept {
-    const char* why = "unknown exception";
     try {
         return ABody();
     } catch (const std::exception& e) {
-        why = e.what();
+        keep(e.what());
     } catch (...) {
-    }
-    try {
-        library().broke(why);
-    } catch (...) {
-        // Not even the reason could be kept; the answer still tells the failure.
+        keep("unknown exception");
     }
     return AOnFailure;
 }

@@ -34,10 +34,16 @@ struct Run {
     quint32 answer = 0;
 };
 
+// Whether a refused file password falls back to the default one, as the service does.
+enum class PasswordFallback { No, Yes };
+
 // The service's sequence, stopping at the first answer it would not accept. ABeforeStep
-// hears each step's name before the step runs.
+// hears each step's name before the step runs. With the fallback, a refused file password
+// (the device has mass-erased itself) is followed by the default password, which the reopened
+// RAM BSL gets too, and the erase pass is left out.
 inline Run runUpdate(BslApi& bsl, const ImageSet& ASet,
-                     const std::function<void(const QString&)>& ABeforeStep = {}) {
+                     const std::function<void(const QString&)>& ABeforeStep = {},
+                     PasswordFallback AFallback = PasswordFallback::No) {
     QString step;
     auto at = [&](const char* AStep) {
         step = AStep;
@@ -54,7 +60,14 @@ inline Run runUpdate(BslApi& bsl, const ImageSet& ASet,
     at("password");
     const DataBlock pass = bsl.BSL_readTI_Text(passText.constData(), 32);
     if (pass.numberOfBytes != 32 || pass.startAddr != 0xFFE0) return failed(0xBAD);
-    if (auto a = bsl.BSL_RX_Password(pass)) return failed(a);
+    const DataBlock defaultPass = bsl.BSL_getDefaultPass();
+    bool massErased = false;
+    if (auto a = bsl.BSL_RX_Password(pass)) {
+        if (AFallback == PasswordFallback::No) return failed(a);
+        massErased = true;
+        at("default password");
+        if (auto b = bsl.BSL_RX_Password(defaultPass)) return failed(b);
+    }
     at("ram bsl");
     if (auto a = bsl.BSL_RX_TXT(ASet.read("RAM_BSL").constData(), 1)) return failed(a);
     at("load pc");
@@ -64,20 +77,22 @@ inline Run runUpdate(BslApi& bsl, const ImageSet& ASet,
     at("reopen");
     if (auto a = bsl.BSL_initialize_BSL(kDevice)) return failed(a);
     at("ram password");
-    if (auto a = bsl.BSL_RX_Password(pass)) return failed(a);
+    if (auto a = bsl.BSL_RX_Password(massErased ? defaultPass : pass)) return failed(a);
     at("version");
     if (bindingVersion(bsl.BSL_TX_BSL_Version_String()) != "00.07.08.38") return failed(0);
     at("reset vector");
     if (auto a = bsl.BSL_eraseSegment(0xFFFF)) return failed(a);
 
-    at("erase");
-    if (bsl.BSL_openTI_TextForRead(image.constData()) != 0) return failed(0xBAD);
-    while (bsl.BSL_moreDataToRead_TextFile() == 1) {
-        const DataBlock b = bsl.BSL_readTI_TextFile(512);
-        if (b.numberOfBytes == 0 || b.numberOfBytes > 512) return failed(0xBAD);
-        if (auto a = bsl.BSL_eraseSegment(b.startAddr)) return failed(a);
+    if (!massErased) {
+        at("erase");
+        if (bsl.BSL_openTI_TextForRead(image.constData()) != 0) return failed(0xBAD);
+        while (bsl.BSL_moreDataToRead_TextFile() == 1) {
+            const DataBlock b = bsl.BSL_readTI_TextFile(512);
+            if (b.numberOfBytes == 0 || b.numberOfBytes > 512) return failed(0xBAD);
+            if (auto a = bsl.BSL_eraseSegment(b.startAddr)) return failed(a);
+        }
+        bsl.BSL_closeTI_Text();
     }
-    bsl.BSL_closeTI_Text();
 
     at("send");
     if (auto a = bsl.BSL_RX_TXT_File(image.constData(), 1)) return failed(a);

@@ -30,8 +30,14 @@ const QList<FaultCase>& faultCases() {
     static const QList<FaultCase> cases{
         {"no fault", [](sim::Faults&) {}, "open", "", 0},
         {"device absent", [](sim::Faults& f) { f.absent = true; }, "open", "open", 1},
-        {"password refused", [](sim::Faults& f) { f.refusePassword = true; }, "open", "password",
-         BSL430_MSG_PASSWORD_ERROR},
+        {"file password refused, default accepted",
+         [](sim::Faults& f) { f.refusePassword = true; }, "open", "", 0},
+        {"default password refused too",
+         [](sim::Faults& f) {
+             f.refusePassword = true;
+             f.refuseDefaultPassword = true;
+         },
+         "open", "default password", BSL430_MSG_PASSWORD_ERROR},
         {"RAM BSL refuses the password", [](sim::Faults& f) { f.refuseRamBslPassword = true; },
          "open", "ram password", BSL430_MSG_PASSWORD_ERROR},
         {"wrong RAM BSL version",
@@ -78,7 +84,19 @@ class TestBslFlash : public QObject {
     }
 
     Run update(const ImageSet& ASet, const std::function<void(const QString&)>& ABeforeStep = {}) {
-        return runUpdate(bsl, ASet, ABeforeStep);
+        return runUpdate(bsl, ASet, ABeforeStep, PasswordFallback::Yes);
+    }
+
+    // The first address where the device's memory differs from the image, or -1.
+    int flashDiffersAt(const ImageSet& ASet) {
+        const MemoryMap expected = srecordMap(ASet.path("BinVorel"), tmp.path());
+        if (expected.given.count(true) == 0) return 0;
+        const std::vector<std::uint8_t> flash = device->read(0, MemoryMap::kSpace);
+        for (int a = 0; a < MemoryMap::kSpace; ++a) {
+            if (expected.given.testBit(a) && flash[a] != static_cast<std::uint8_t>(expected.bytes[a]))
+                return a;
+        }
+        return -1;
     }
 
     // Up to the reopened RAM BSL with the password accepted.
@@ -122,14 +140,7 @@ private slots:
         QCOMPARE(device->stats().massErases, 0u);
         // The second sending of the reset finds no device any more.
         QCOMPARE(bsl.BSL_RX_TXT(images.read("ForcedBOR").constData(), 1), BSL430_ERR_DEVICE_LOST);
-
-        const MemoryMap expected = srecordMap(images.path("BinVorel"), tmp.path());
-        QVERIFY(expected.given.count(true) > 0);
-        const std::vector<std::uint8_t> flash = device->read(0, MemoryMap::kSpace);
-        for (int a = 0; a < MemoryMap::kSpace; ++a) {
-            if (expected.given.testBit(a) && flash[a] != static_cast<std::uint8_t>(expected.bytes[a]))
-                QFAIL(qPrintable(QString("flash at 0x%1 differs from the image").arg(a, 5, 16, QChar('0'))));
-        }
+        QCOMPARE(flashDiffersAt(images), -1);
     }
 
     void faults_data() {
@@ -157,6 +168,10 @@ private slots:
         QCOMPARE(run.failedAt, QString(c.failedAt));
         QCOMPARE(run.answer, c.answer);
         if (run.answer != 0) QVERIFY(!bsl.lastError().isEmpty());
+        if (run.failedAt.isEmpty()) {
+            QCOMPARE(device->mode(), sim::Mode::Application);
+            QCOMPARE(flashDiffersAt(images), -1);
+        }
     }
 
     void wrongVersionText() {

@@ -25,9 +25,7 @@ public:
     std::deque<Answer> script;  // one per command written, in order
     long long nowMs = 0;
 
-    // Nothing to open (the first form is the interface's until it gains the wait).
-    bool open(std::uint16_t, std::uint16_t, int) { return true; }
-    bool open(std::uint16_t, std::uint16_t, int, int) { return true; }
+    bool open(std::uint16_t, std::uint16_t, int, int) override { return true; }
     void close() override {}
     bool isOpen() const override { return true; }
     int count(std::uint16_t, std::uint16_t) override { return 1; }
