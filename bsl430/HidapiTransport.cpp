@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <cwchar>
 #include <memory>
 #include <string>
@@ -48,15 +49,14 @@ std::string portOf(udev* AUdev, const std::string& APath) {
 // "1-1.10" as {1, 1, 10}: port 2 sorts before port 10.
 std::vector<unsigned long> portKey(const std::string& APort) {
     std::vector<unsigned long> key;
-    for (std::size_t i = 0; i < APort.size();) {
-        if (!std::isdigit(static_cast<unsigned char>(APort[i]))) {
-            ++i;
-            continue;
+    for (const char* p = APort.c_str(); *p;) {
+        if (std::isdigit(static_cast<unsigned char>(*p))) {
+            char* end = nullptr;
+            key.push_back(std::strtoul(p, &end, 10));  // saturates, never throws
+            p = end;
+        } else {
+            ++p;
         }
-        std::size_t end = i;
-        while (end < APort.size() && std::isdigit(static_cast<unsigned char>(APort[end]))) ++end;
-        key.push_back(std::stoul(APort.substr(i, end - i)));
-        i = end;
     }
     return key;
 }
