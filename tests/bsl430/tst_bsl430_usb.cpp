@@ -13,7 +13,6 @@
 #include <libudev.h>
 #include <poll.h>
 
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -271,14 +270,6 @@ private slots:
         QCOMPARE(run.failedAt, failedAt);
         QCOMPARE(run.answer, answer);
         QCOMPARE(bus->plugCount(), neverBack ? plugs : plugs + 1);
-    }
-
-    void firstOpenWaitsForNothing() {
-        // Only a device expected back is waited for: a first open finds none at once.
-        QElapsedTimer clock;
-        clock.start();
-        QCOMPARE(bsl->BSL_initialize_BSL(kDevice), quint8(BSL430_INIT_DEVICE_NOT_FOUND));
-        QVERIFY2(clock.elapsed() < 2000, "the open waited for a device no one expects");
     }
 
     void reportForms_data() {
