@@ -108,7 +108,8 @@ BSL430_API void BSL_setCom(uint32_t com);
    Answers 0 when the device was opened and 1 (BSL430_INIT_DEVICE_NOT_FOUND) for everything
    else: no such device, a malformed device text, an unsupported family or connection. */
 BSL430_API uint8_t BSL_initialize_BSL(const char* com);
-/* Closes the connection; answers 0 (also when none was open). */
+/* Closes the connection; answers 0 (also when none was open), BSL430_ERR_INTERNAL when the
+   library itself failed. */
 BSL430_API uint8_t BSL_close_BSL(void);
 /* Number of USB devices with these ids that the connection kind can open. */
 BSL430_API int32_t BSL_NumOfUSBDevices(uint16_t vid, uint16_t pid);
