@@ -10,20 +10,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "BslRecords.h"
+
 namespace {
-
-struct Block {
-    uint8_t data[10240];
-    uint32_t numberOfBytes;
-    uint32_t startAddr;
-};
-static_assert(sizeof(Block) == 10248);
-
-struct Buffer {
-    uint32_t size;
-    uint8_t data[256];
-};
-static_assert(sizeof(Buffer) == 260);
 
 struct Script {
     std::map<std::string, std::deque<int64_t>> answers;  // queued answers; the last one stays
