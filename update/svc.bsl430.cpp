@@ -10,6 +10,7 @@
 #include <win/LibLoaderApi.h>
 
 #include <algorithm>
+#include <exception>
 
 namespace {
 
@@ -58,15 +59,27 @@ private:
     QString FMethodName;
 };
 
-// Ends the library's TI-TXT reading on every way out once the file was opened.
+// Ends the library's TI-TXT reading on every way out once the file was opened. The close
+// runs in a destructor, maybe while another exception unwinds: what it raises is logged, never
+// passed on, or the program would end.
 class TTextReading {
 public:
-    TTextReading(qint32 AHandle, QString& AErMsg) : FHandle(AHandle), FErMsg(AErMsg) {}
-    ~TTextReading() { BSL::closeTI_Text(FHandle, FErMsg); }
+    TTextReading(TCodeSiteLogger* ALog, qint32 AHandle, QString& AErMsg) : FLog(ALog), FHandle(AHandle), FErMsg(AErMsg) {}
+    ~TTextReading()
+    {
+        try {
+            BSL::closeTI_Text(FHandle, FErMsg);
+        } catch (const std::exception& E) {
+            FLog->SendError(QStringLiteral("BSL_closeTI_Text failed: %s"), QVariantList{QString::fromLocal8Bit(E.what())});
+        } catch (...) {
+            FLog->SendError(QStringLiteral("BSL_closeTI_Text failed"));
+        }
+    }
     TTextReading(const TTextReading&) = delete;
     TTextReading& operator=(const TTextReading&) = delete;
 
 private:
+    TCodeSiteLogger* FLog;
     qint32 FHandle;
     QString& FErMsg;
 };
@@ -75,7 +88,7 @@ private:
 
 quint16 CalcBlockCRC(const DataBlock& ABlock)
 {
-    // A count beyond the block would read past it; such a block cannot match the device.
+    // Never past the block's data, whatever the count says; the verification refuses such a block.
     const std::size_t count = std::min<std::size_t>(ABlock.numberOfBytes, sizeof ABlock.data);
     quint16 crc;
     CrcInit(crc, 0xFFFF);
@@ -249,7 +262,7 @@ bool TsvcBsl430::EraseDataSegment_File(const QString& AFileName, QString& AErMsg
     Log()->Send(QStringLiteral("AFileName"), AFileName);
     if (!BSL::openTI_TextForRead(Handle(), AFileName, AErMsg))
         return result;
-    TTextReading reading(Handle(), AErMsg);
+    TTextReading reading(Log(), Handle(), AErMsg);
     DataBlock block;
     quint8 ignored = 0;
     while (BSL::moreDataToRead_TextFile(Handle(), AErMsg) == 1) {
@@ -272,14 +285,16 @@ bool TsvcBsl430::CRC_Check_File(const QString& AFileName, QString& AErMsg)
     Log()->Send(QStringLiteral("AFileName"), AFileName);
     if (!BSL::openTI_TextForRead(Handle(), AFileName, AErMsg))
         return result;
-    TTextReading reading(Handle(), AErMsg);
+    TTextReading reading(Log(), Handle(), AErMsg);
     DataBlock block;
     while (BSL::moreDataToRead_TextFile(Handle(), AErMsg) != 0) {
         if (!BSL::readTI_TextFile(Handle(), cVerifyBlockBytes, block, AErMsg))
             return result;
         const qint32 deviceCrc = GetDeviceCRC(block.startAddr, block.numberOfBytes, AErMsg);
         const quint16 blockCrc = CalcBlockCRC(block);
-        if (deviceCrc != qint32(blockCrc))
+        // A count beyond the block's data names bytes that were never there: no CRC can
+        // vouch for them.
+        if (block.numberOfBytes > sizeof block.data || deviceCrc != qint32(blockCrc))
             return result;
     }
     result = true;

@@ -313,6 +313,71 @@ private slots:
         QCOMPARE(r.Calls.mid(r.Calls.size() - 2), (QStringList{"BSL_CRC_Check(32768,5000)", "BSL_closeTI_Text()"}));
     }
 
+    // Closing the reading runs on every way out: when the close itself raises, the update
+    // goes on as if it had closed, also while another exception leaves the verification.
+    void closeThatRaises_data()
+    {
+        QTest::addColumn<bool>("checkRaises");
+        QTest::newRow("only the close raises") << false;
+        QTest::newRow("the CRC check raises, then the close") << true;
+    }
+    void closeThatRaises()
+    {
+        QFETCH(bool, checkRaises);
+        TFlashingHarness h;
+        h.Plug();
+        h.OnCall([checkRaises](const QString& AName, const QString&) {
+            if (AName == "BSL_closeTI_Text" || (checkRaises && AName == "BSL_CRC_Check"))
+                throw std::runtime_error("cable pulled");
+        });
+        const TRunResult r = h.Run();
+        QCOMPARE(bool(r.Exception), checkRaises);
+        QCOMPARE(r.Result, !checkRaises);
+        QStringList expected = cPasswordAccepted + WithoutWaits(cRamBsl) + cErasePass + cSend;
+        if (!checkRaises)
+            expected += Verified();
+        QCOMPARE(r.Reports, h.Expand(expected));
+        QVERIFY(r.Balanced);
+        QStringList errors;
+        for (const TCodeSiteRecord& record : h.Capture().RecordsOf(QStringLiteral("TsvcBsl430")))
+            if (record.Kind == TCodeSiteMsgKind::Error)
+                errors << record.Text;
+        QCOMPARE(errors, QStringList(2, "BSL_closeTI_Text failed: cable pulled"));
+    }
+
+    // A block that claims more bytes than a block holds fails the verification, even when the
+    // device's CRC matches the bytes that are there.
+    void oversizedBlockFailsVerification_data()
+    {
+        QTest::addColumn<uint>("count");
+        QTest::addColumn<bool>("verified");
+        QTest::newRow("a full block") << uint(sizeof(DataBlock::data)) << true;
+        QTest::newRow("one byte more") << uint(sizeof(DataBlock::data) + 1) << false;
+        QTest::newRow("the largest count") << 0xFFFFFFFFu << false;
+    }
+    void oversizedBlockFailsVerification()
+    {
+        QFETCH(uint, count);
+        QFETCH(bool, verified);
+        TFlashingHarness h;
+        QString erMsg;
+        QVERIFY(h.ReinitializeService(SCRIPTED_LIBRARY, erMsg));
+        TScriptedLibrary library(SCRIPTED_LIBRARY);
+        for (int answer : {2, 2, 0})  // the erase pass stops at once, the verification reads one block
+            library.Answer("BSL_moreDataToRead_TextFile", answer);
+        const DataBlock block = PatternBlock(count, 0x8000, 3);
+        library.Block("BSL_readTI_TextFile", block);
+        const quint16 crc = CalcBlockCRC(block);
+        dataBuffer buffer{};
+        buffer.data[1] = quint8(crc & 0xFF);
+        buffer.data[2] = quint8(crc >> 8);
+        library.Buffer(buffer);
+        const TRunResult r = h.Run();
+        QCOMPARE(r.Result, verified);
+        QCOMPARE(r.Reports.contains("85|Memory verification error"), !verified);
+        QCOMPARE(library.Calls().count("BSL_readTI_TextFile(5000)"), 1);
+    }
+
     // No library: the first library call of each start-up fails, and only the retry is reported.
     void noLibrary()
     {
