@@ -2,6 +2,7 @@
 
 #include "mIOUtils.h"
 
+#include <codesite/CodeSite.h>
 #include <rtl/IOUtils.h>
 #include <rtl/PrivateFolders.h>
 #include <rtl/Resources.h>
@@ -15,6 +16,10 @@ namespace {
 
 // The working folder, relative to the temporary folder.
 const QString cWorkFolder = QStringLiteral("ovk/trelmint");
+const QString cNoExecFolder = QStringLiteral(
+    "The working folder \"%s\" is on a file system that does not allow executing programs (mounted noexec), "
+    "so the BSL library cannot be loaded from there. Set TMPDIR to a folder on a file system that allows "
+    "executing programs.");
 
 // The temporary folder in its long form, ending with "/"; empty when none is reported.
 QString GetTempFolder()
@@ -75,6 +80,27 @@ void CheckWorkFolderParts(const QString& ATempFolder, const QString& AWorkFolder
     }
 }
 
+// The library is loaded from the working folder: a file system mounted noexec would let it
+// be written and then refuse to map it, long after the start.
+void CheckExecutableWorkFolder(const QString& AWorkFolder)
+{
+    const QString folder = TPath::GetFullPath(AWorkFolder);
+    if (!AllowsExecution(folder))
+        throw EInOutError(Format(cNoExecFolder, {folder}));
+}
+
+// Delete failures that leave Finalize: a missing file, a denied access, a file in use, and
+// the path checks (no system error). Any other is logged and the shut-down goes on.
+bool LeavesFinalize(const EInOutError& AError)
+{
+    switch (AError.ErrorCode()) {
+    case 0: case ENOENT: case EACCES: case EPERM: case EBUSY: case ETXTBSY:
+        return true;
+    default:
+        return false;
+    }
+}
+
 }  // namespace
 
 TsvcResMng::TsvcResMng()
@@ -116,8 +142,15 @@ bool TsvcResMng::Initialize(QString& AErMsg)
 
 void TsvcResMng::Finalize()
 {
-    if (!FBinFilePath.isEmpty() && TFile::Exists(FBinFilePath))
+    if (FBinFilePath.isEmpty() || !TFile::Exists(FBinFilePath))
+        return;
+    try {
         TFile::Delete(FBinFilePath);
+    } catch (const EInOutError& E) {
+        if (LeavesFinalize(E))
+            throw;
+        CodeSite()->SendError(QStringLiteral("Cannot delete \"%s\": %s"), QVariantList{FBinFilePath, E.Message()});
+    }
 }
 
 QString TsvcResMng::GetWorkFolder() const
@@ -147,6 +180,7 @@ bool TsvcResMng::CheckWorkFolder(QString& AErMsg)
     AErMsg.clear();
     try {
         CheckWorkFolderParts(GetTempFolder(), cWorkFolder);
+        CheckExecutableWorkFolder(GetWorkFolder());
         return true;
     } catch (const Exception& E) {
         AErMsg = E.Message();
@@ -160,10 +194,13 @@ bool TsvcResMng::ExtractDlls(QString& AErMsg)
     auto IsDllCurrent = [&](const TDllInfo& AInfo) -> bool {
         try {
             const QString path = TPath::Combine(GetWorkFolder(), AInfo.FileName);
-            if (!TFile::Exists(path))
+            // Judged as the entry is, links not followed: only a regular file of the user's
+            // that no one else may change is loaded; anything else there is removed.
+            const TEntryKind kind = EntryKind(path);
+            if (kind == TEntryKind::None || kind == TEntryKind::Folder)
                 return false;
             // The size first: the digest reads the whole file.
-            if (GetFileSizeOf(path) == AInfo.Size && GetFileMD5(path) == AInfo.MD5)
+            if (kind == TEntryKind::PrivateFile && GetFileSizeOf(path) == AInfo.Size && GetFileMD5(path) == AInfo.MD5)
                 return true;
             TFile::Delete(path);
             return false;
@@ -231,6 +268,11 @@ bool TsvcResMng::ExtractFirmware(QString& AErMsg)
         BinTarget();
         BinVersion();
         FBinFilePath = MakeUniqueFileName(TPath::Combine(GetWorkFolder(), fileName));
+        // A link there counts as no file when it leads nowhere or to a folder; in the working
+        // folder it goes, elsewhere the write refuses it. The image is never written through it.
+        if (TPath::GetDirectoryName(FBinFilePath) == TPath::GetFullPath(GetWorkFolder())
+            && EntryKind(FBinFilePath) == TEntryKind::Other)
+            TFile::Delete(FBinFilePath);
         TFile::WriteAllBytes(FBinFilePath, resource.Bytes());
         return true;
     } catch (const Exception& E) {

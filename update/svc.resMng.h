@@ -29,7 +29,9 @@ class TsvcResMng : public TDataModule {
 public:
     // Unpacks and loads the package. On False, AErMsg holds the reason; on True it is empty.
     bool Initialize(QString& AErMsg);
-    // Deletes the unpacked image file; the library file and the folder stay.
+    // Deletes the unpacked image file; the library file and the folder stay. A missing file, a
+    // denied access or a file in use raises EInOutError; any other failure of the delete (a
+    // read-only file system) is logged to the global logger and not raised.
     void Finalize();
 
     bool Initialized() const { return FInitialized; }

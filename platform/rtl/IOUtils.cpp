@@ -15,6 +15,8 @@
 namespace {
 
 const QString cFolderCreateError = QStringLiteral("Cannot create folder \"%s\". %s");
+const QString cNotRegular = QStringLiteral("Not a regular file");
+const QString cSymbolicLink = QStringLiteral("Is a symbolic link");
 
 QByteArray Native(const QString& APath)
 {
@@ -143,18 +145,39 @@ bool TFile::Exists(const QString& APath)
 
 void TFile::WriteAllBytes(const QString& APath, QByteArrayView ABytes)
 {
-    auto fail = [&](int AError) {
-        throw EFCreateError(Format(RtlConsts::SFCreateErrorEx, {MessagePath(APath), SysErrorMessage(AError)}));
+    auto fail = [&](const QString& AReason) {
+        throw EFCreateError(Format(RtlConsts::SFCreateErrorEx, {MessagePath(APath), AReason}));
     };
+    auto failWith = [&](int AError) { fail(SysErrorMessage(AError)); };
     if (!TPath::HasValidPathChars(APath))
-        fail(EINVAL);
-    // No O_TRUNC: the old content is cut only once the lock is ours, so a file that someone
-    // else holds stays as it is.
-    TDescriptor file(::open(Native(APath).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+        failWith(EINVAL);
+    const QByteArray path = Native(APath);
+    // The entry is judged as it is: a link is never followed, so nothing is written where a
+    // link points, and only a regular file is ever opened for writing.
+    struct stat entry;
+    const bool present = ::lstat(path.constData(), &entry) == 0;
+    if (!present && errno != ENOENT)
+        failWith(errno);
+    if (present && S_ISDIR(entry.st_mode))
+        failWith(EISDIR);
+    if (present && S_ISLNK(entry.st_mode))
+        fail(cSymbolicLink);
+    if (present && !S_ISREG(entry.st_mode))
+        fail(cNotRegular);
+    // A new file must be new (whatever appeared meanwhile is refused) and is the user's alone.
+    // An existing one: no O_TRUNC, the old content is cut only once the lock is ours, so a
+    // file that someone else holds stays as it is.
+    const int flags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (present ? 0 : O_CREAT | O_EXCL);
+    TDescriptor file(::open(path.constData(), flags, 0600));
     if (file.Get() < 0)
-        fail(errno);
+        failWith(errno);
+    struct stat opened;
+    if (::fstat(file.Get(), &opened) != 0)
+        failWith(errno);
+    if (present && (opened.st_dev != entry.st_dev || opened.st_ino != entry.st_ino))
+        failWith(EAGAIN);  // replaced between the look and the open
     if (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0 || ::ftruncate(file.Get(), 0) != 0)
-        fail(errno);
+        failWith(errno);
     const char* data = ABytes.data();
     qsizetype left = ABytes.size();
     while (left > 0) {
@@ -162,13 +185,13 @@ void TFile::WriteAllBytes(const QString& APath, QByteArrayView ABytes)
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            fail(errno);
+            failWith(errno);
         }
         data += written;
         left -= written;
     }
     if (::close(file.Release()) != 0)
-        fail(errno);
+        failWith(errno);
 }
 
 void TFile::Delete(const QString& APath)
@@ -209,7 +232,8 @@ TFileStream::TFileStream(const QString& AFileName) : FHandle(-1)
     };
     if (!TPath::HasValidPathChars(AFileName))
         fail(EINVAL);
-    TDescriptor file(::open(Native(AFileName).constData(), O_RDONLY | O_CLOEXEC));
+    // Without blocking: opening a FIFO for reading would wait for a writer.
+    TDescriptor file(::open(Native(AFileName).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.Get() < 0)
         fail(errno);
     struct stat info;
@@ -217,6 +241,9 @@ TFileStream::TFileStream(const QString& AFileName) : FHandle(-1)
         fail(errno);
     if (S_ISDIR(info.st_mode))
         fail(EISDIR);
+    // Only regular files are read: a FIFO, a socket or a device could block or never end.
+    if (!S_ISREG(info.st_mode))
+        throw EFOpenError(Format(RtlConsts::SFOpenErrorEx, {MessagePath(AFileName), cNotRegular}));
     if (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0)
         fail(errno);
     FHandle = file.Release();

@@ -40,9 +40,11 @@ public:
     static bool Exists(const QString& APath);
 
     // Writes ABytes to APath, creating or truncating the file, and holds the file exclusively
-    // (an exclusive lock, taken before the old content is cut) while writing. Fails with
-    // EFCreateError "Cannot create file "%s". %s" (the full path and the system's text),
-    // also when the file is in use or a write fails.
+    // (an exclusive lock, taken before the old content is cut) while writing. A new file is
+    // private to the user (mode 0600). Fails with EFCreateError "Cannot create file "%s". %s"
+    // (the full path and the system's text), also when the file is in use or a write fails,
+    // and when APath names a symbolic link ("Is a symbolic link"; the link is never followed)
+    // or anything else that is not a regular file ("Not a regular file").
     static void WriteAllBytes(const QString& APath, QByteArrayView ABytes);
 
     // Deletes the file at APath. Path checks as GetFullPath; a failure of the system raises
@@ -65,7 +67,8 @@ public:
 class TFileStream {
 public:
     // EFOpenError "Cannot open file "%s". %s" (the full path and the system's text) when the
-    // file cannot be opened, is a folder, or someone else has it open.
+    // file cannot be opened, is a folder or anything else but a regular file ("Not a regular
+    // file"; nothing blocks on a FIFO), or someone else has it open.
     explicit TFileStream(const QString& AFileName);
     ~TFileStream();
     TFileStream(const TFileStream&) = delete;

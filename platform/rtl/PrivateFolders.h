@@ -13,3 +13,19 @@ void CheckPrivateFolder(const QString& APath);
 // group or others may write to it, its sticky bit keeps them from renaming or removing what
 // is not theirs (as in /tmp).
 void CheckSafeParentFolder(const QString& APath);
+
+// What a folder entry is, judged without following a symbolic link.
+enum class TEntryKind {
+    None,         // nothing there
+    Folder,       // a folder (not a link to one)
+    PrivateFile,  // a regular file of the user's that neither the group nor others may write to
+    Other,        // anything else: a link (dangling or not), a FIFO, a socket, a device, a file
+                  // of another user's or one that others may write to
+};
+// EInOutError "Cannot check file "%s". %s" when the entry cannot be looked at.
+TEntryKind EntryKind(const QString& APath);
+
+// Whether programs may be loaded from files in AFolder: false when its file system is mounted
+// noexec. A folder that does not exist yet is judged by the nearest one above it that exists.
+// EInOutError "Cannot check folder "%s". %s" when that cannot be found out.
+bool AllowsExecution(const QString& AFolder);

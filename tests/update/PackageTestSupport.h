@@ -11,6 +11,8 @@
 #include <QTest>
 
 #include <linux/capability.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -99,6 +101,23 @@ private:
     __user_cap_data_struct FSaved[2]{};
     bool FActive = false;
 };
+
+// A fresh tmpfs (mode 0700) at APath with the mount flags AFlags (MS_NOEXEC, say). Only the
+// calling thread sees it: the first call gives the thread a mount namespace of its own, which
+// ends with the process, so nothing is left mounted. False where this process may not mount
+// (not root, or no namespaces here).
+inline bool MountTmpfs(const QString& APath, unsigned long AFlags)
+{
+    static thread_local const bool own =
+        ::unshare(CLONE_NEWNS) == 0 && ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    return own && ::mount("tmpfs", QFile::encodeName(APath).constData(), "tmpfs", AFlags, "mode=0700") == 0;
+}
+
+// The tmpfs at APath, from now on read-only.
+inline bool RemountReadOnly(const QString& APath)
+{
+    return ::mount(nullptr, QFile::encodeName(APath).constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
 
 // A fresh private folder under the test's own temporary folder for each case, made the
 // temporary folder (TMPDIR) while the case runs.

@@ -12,6 +12,8 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace PackageTest;
 
 namespace {
@@ -90,6 +92,19 @@ private slots:
             QFAIL("no exception");
         } catch (const EFOpenError& e) {
             QCOMPARE(e.Message(), QStringLiteral("Cannot open file \"%1\". Resource temporarily unavailable").arg(path));
+        }
+    }
+
+    // Only regular files are read: a FIFO nobody writes to would block the digest forever.
+    void digestOfFifo()
+    {
+        const QString path = Temp() + "/digest-fifo";
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        try {
+            GetFileMD5(path);
+            QFAIL("no exception");
+        } catch (const EFOpenError& e) {
+            QCOMPARE(e.Message(), QStringLiteral("Cannot open file \"%1\". Not a regular file").arg(path));
         }
     }
 

@@ -17,6 +17,9 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/mount.h>
+
+#include <utility>
 #include <unistd.h>
 
 using namespace PackageTest;
@@ -175,6 +178,9 @@ private slots:
         QCOMPARE(ReadAll(path), QByteArray("new"));
         TFile::WriteAllBytes(path, QByteArrayView());
         QCOMPARE(ReadAll(path), QByteArray());
+        const QString created = Temp() + "/created";
+        TFile::WriteAllBytes(created, QByteArrayView("new"));
+        QCOMPARE(Mode(created), mode_t(0600));
     }
 
     void writeAllBytesFails_data()
@@ -183,15 +189,29 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::newRow("a folder of that name") << "folder" << "Is a directory";
         QTest::newRow("no such folder") << "missing/file" << "No such file or directory";
+        QTest::newRow("a link that leads nowhere") << "dangling" << "Is a symbolic link";
+        QTest::newRow("a link to a file") << "link-to-file" << "Is a symbolic link";
+        QTest::newRow("a FIFO") << "fifo" << "Not a regular file";
     }
     void writeAllBytesFails()
     {
         QFETCH(QString, name);
         QFETCH(QString, reason);
-        const QString path = Temp() + "/" + name;
-        QDir().mkpath(Temp() + "/folder");
+        const QString t = Temp() + "/write-fails";
+        const QString path = t + "/" + name;
+        const QString targets = Temp() + "/write-targets";
+        if (!QFileInfo::exists(targets)) {
+            QVERIFY(QDir().mkpath(t + "/folder") && QDir().mkpath(targets));
+            QVERIFY(WriteAll(targets + "/file", "kept"));
+            QVERIFY(QFile::link(targets + "/nothing", t + "/dangling"));
+            QVERIFY(QFile::link(targets + "/file", t + "/link-to-file"));
+            QCOMPARE(::mkfifo(QFile::encodeName(t + "/fifo").constData(), 0600), 0);
+        }
         QCOMPARE(MessageOf<EFCreateError>([&] { TFile::WriteAllBytes(path, QByteArrayView("x")); }),
                  QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason));
+        // Nothing is written where a link points.
+        QCOMPARE(Entries(targets), QStringList{"file"});
+        QCOMPARE(ReadAll(targets + "/file"), QByteArray("kept"));
     }
 
     void writeLeavesAFileInUseAlone()
@@ -232,13 +252,18 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::newRow("missing") << "missing" << "No such file or directory";
         QTest::newRow("folder") << "folder" << "Is a directory";
+        QTest::newRow("a FIFO: not waited on") << "fifo" << "Not a regular file";
+        QTest::newRow("a link to a device") << "device" << "Not a regular file";
     }
     void openFails()
     {
         QFETCH(QString, name);
         QFETCH(QString, reason);
-        QDir().mkpath(Temp() + "/folder");
-        const QString path = Temp() + "/" + name;
+        const QString t = Temp() + "/open-fails";
+        QDir().mkpath(t + "/folder");
+        ::mkfifo(QFile::encodeName(t + "/fifo").constData(), 0600);
+        QFile::link(QStringLiteral("/dev/null"), t + "/device");
+        const QString path = t + "/" + name;
         QCOMPARE(MessageOf<EFOpenError>([&] { TFileStream stream(path); }),
                  QStringLiteral("Cannot open file \"%1\". %2").arg(path, reason));
     }
@@ -252,6 +277,71 @@ private slots:
         QCOMPARE(MessageOf<EInOutError>([&] { TFile::Delete(path); }), QStringLiteral("No such file or directory"));
         QCOMPARE(MessageOf<EPathTooLongException>([] { TFile::Delete(u'/' + QString(4095, u'a')); }),
                  QStringLiteral("The specified path is too long"));
+    }
+
+    void entryKinds_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("nothing") << "nothing" << int(TEntryKind::None);
+        QTest::newRow("below a file") << "private/below" << int(TEntryKind::None);
+        QTest::newRow("a folder") << "folder" << int(TEntryKind::Folder);
+        QTest::newRow("a private file") << "private" << int(TEntryKind::PrivateFile);
+        QTest::newRow("a file the group may write") << "group" << int(TEntryKind::Other);
+        QTest::newRow("a file others may write") << "others" << int(TEntryKind::Other);
+        QTest::newRow("a link to a private file") << "link" << int(TEntryKind::Other);
+        QTest::newRow("a link that leads nowhere") << "dangling" << int(TEntryKind::Other);
+        QTest::newRow("a link to a folder") << "link-to-folder" << int(TEntryKind::Other);
+        QTest::newRow("a FIFO") << "fifo" << int(TEntryKind::Other);
+        QTest::newRow("another user's file") << "foreign" << int(TEntryKind::Other);
+    }
+    void entryKinds()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, kind);
+        const QString t = Temp() + "/kinds/";
+        if (!QFileInfo::exists(t)) {
+            QVERIFY(QDir().mkpath(t + "folder"));
+            for (const auto& [file, mode] : {std::pair{"private", 0600}, {"group", 0620}, {"others", 0602}, {"foreign", 0600}}) {
+                QVERIFY(WriteAll(t + file, "x"));
+                QCOMPARE(::chmod(QFile::encodeName(t + file).constData(), mode_t(mode)), 0);
+            }
+            QVERIFY(QFile::link(t + "private", t + "link"));
+            QVERIFY(QFile::link(t + "nothing", t + "dangling"));
+            QVERIFY(QFile::link(t + "folder", t + "link-to-folder"));
+            QCOMPARE(::mkfifo(QFile::encodeName(t + "fifo").constData(), 0600), 0);
+        }
+        if (name == u"foreign") {
+            if (::geteuid() != 0)
+                QSKIP("only root can give a file to another user");
+            QCOMPARE(::chown(QFile::encodeName(t + name).constData(), 65534, 65534), 0);
+        }
+        QCOMPARE(int(EntryKind(t + name)), kind);
+    }
+
+    void allowsExecution_data()
+    {
+        QTest::addColumn<bool>("mounted");    // a tmpfs is mounted over the case's folder
+        QTest::addColumn<ulong>("flags");     // its mount flags
+        QTest::addColumn<QString>("folder");  // below the case's folder
+        QTest::addColumn<bool>("allowed");
+        QTest::newRow("the temporary folder") << false << 0ul << "" << true;
+        QTest::newRow("a folder not made yet") << false << 0ul << "a/b" << true;
+        QTest::newRow("a file system that allows executing") << true << 0ul << "" << true;
+        QTest::newRow("a file system mounted noexec") << true << ulong(MS_NOEXEC) << "" << false;
+        QTest::newRow("a folder not made yet on it") << true << ulong(MS_NOEXEC) << "a/b" << false;
+    }
+    void allowsExecution()
+    {
+        QFETCH(bool, mounted);
+        QFETCH(ulong, flags);
+        QFETCH(QString, folder);
+        QFETCH(bool, allowed);
+        const QString base = Temp() + "/exec-" + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+        QVERIFY(QDir().mkpath(base));
+        if (mounted && !MountTmpfs(base, flags))
+            QSKIP("mounting a file system is not permitted here");
+        QCOMPARE(AllowsExecution(folder.isEmpty() ? base : base + "/" + folder), allowed);
     }
 
     void stringListText_data()

@@ -9,11 +9,13 @@
 #include <rtl/SysUtils.h>
 #include <svc.h>
 #include <svc.resMng.h>
+#include <codesite/Capture.h>
 
 #include <QDir>
 #include <QTest>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -175,36 +177,64 @@ private slots:
         QTest::newRow("one byte longer") << "longer";
         QTest::newRow("empty") << "empty";
         QTest::newRow("a link to another file") << "link";
+        QTest::newRow("a link to a copy of the library") << "link to copy";
+        QTest::newRow("a link that leads nowhere") << "dangling";
+        QTest::newRow("a FIFO") << "fifo";
+        QTest::newRow("the library, writable by the group") << "mode 0620";
+        QTest::newRow("the library, writable by others") << "mode 0602";
+        QTest::newRow("the library, another user's") << "foreign";
     }
     void changedLibraryIsRewritten()
     {
         QFETCH(QString, change);
-        TTempScope temp(QStringLiteral("changed-") + change);
+        if (change == u"foreign" && ::geteuid() != 0)
+            QSKIP("only root can give a file to another user");
+        TTempScope temp(QStringLiteral("changed-") + QString(change).replace(u' ', u'-'));
         QVERIFY(MakeFolder(temp.Ovk(), 0700) && MakeFolder(temp.Work(), 0700));
         const QString library = temp.Work() + "/BSL430.dll";
+        const QString elsewhere = temp.Path() + "/elsewhere";
+        QVERIFY(MakeFolder(elsewhere, 0700));
         QByteArray bytes = Library();
         if (change == u"content")
             bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x5A);
         else if (change == u"longer")
             bytes.append('\0');
-        else
+        else if (change == u"empty")
             bytes.clear();
         if (change == u"link") {
-            QVERIFY(WriteAll(temp.Path() + "/other", "other"));
-            QVERIFY(QFile::link(temp.Path() + "/other", library));
+            QVERIFY(WriteAll(elsewhere + "/other", "other"));
+            QVERIFY(QFile::link(elsewhere + "/other", library));
+        } else if (change == u"link to copy") {
+            QVERIFY(WriteAll(elsewhere + "/other", bytes));
+            QVERIFY(QFile::link(elsewhere + "/other", library));
+        } else if (change == u"dangling") {
+            QVERIFY(QFile::link(elsewhere + "/BSL430.dll", library));
+        } else if (change == u"fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(library).constData(), 0600), 0);
         } else {
             QVERIFY(WriteAll(library, bytes));
+            const mode_t mode = change.startsWith(u"mode ") ? mode_t(change.mid(5).toUInt(nullptr, 8)) : 0600;
+            QCOMPARE(::chmod(QFile::encodeName(library).constData(), mode), 0);
+            if (change == u"foreign")
+                QCOMPARE(::chown(QFile::encodeName(library).constData(), 65534, 65534), 0);
             QVERIFY(SetOldTime(library));
         }
+        const QStringList outside = Entries(elsewhere);
+        const QByteArray linked = ReadAll(elsewhere + "/other");
 
         auto mng = CreateDataModule<TsvcResMng>();
         QString msg;
         QVERIFY2(mng->Initialize(msg), qPrintable(msg));
         QCOMPARE(ReadAll(library), Library());
         QVERIFY(!HasOldTime(library));
-        QVERIFY(!QFileInfo(library).isSymLink());
-        if (change == u"link")
-            QCOMPARE(ReadAll(temp.Path() + "/other"), QByteArray("other"));
+        // A regular file of the user's that no one else may change.
+        const struct stat info = Status(library);
+        QVERIFY(S_ISREG(info.st_mode));
+        QCOMPARE(info.st_uid, ::geteuid());
+        QCOMPARE(info.st_mode & 07777, mode_t(0600));
+        // Nothing was written where a link pointed.
+        QCOMPARE(Entries(elsewhere), outside);
+        QCOMPARE(ReadAll(elsewhere + "/other"), linked);
     }
 
     void libraryInUseIsNotOverwritten()
@@ -267,6 +297,127 @@ private slots:
         QVERIFY(!QFileInfo::exists(second));
         QVERIFY(QFileInfo::exists(first));
         QCOMPARE(ReadAll(old), QByteArray("left by an earlier run"));
+    }
+
+    // A link at the image's name that counts as no file (it leads nowhere or to a folder) is
+    // removed: the image is written in the working folder, never where the link points, and
+    // Finalize removes it.
+    void linkWhereTheImageGoes_data()
+    {
+        QTest::addColumn<QString>("target");  // in the folder "elsewhere"
+        QTest::newRow("a link that leads nowhere") << "image.txt";
+        QTest::newRow("a link to a folder") << "";
+    }
+    void linkWhereTheImageGoes()
+    {
+        QFETCH(QString, target);
+        TTempScope temp(QStringLiteral("image-link-") + (target.isEmpty() ? QStringLiteral("folder") : QStringLiteral("nowhere")));
+        QVERIFY(MakeFolder(temp.Ovk(), 0700) && MakeFolder(temp.Work(), 0700));
+        const QString elsewhere = temp.Path() + "/elsewhere";
+        QVERIFY(MakeFolder(elsewhere, 0700));
+        const QString image = temp.Work() + "/" + cImageName;
+        QVERIFY(QFile::link(target.isEmpty() ? elsewhere : elsewhere + "/" + target, image));
+
+        auto mng = CreateDataModule<TsvcResMng>();
+        QString msg;
+        QVERIFY2(mng->Initialize(msg), qPrintable(msg));
+        QCOMPARE(mng->BinFileFullPath(), image);
+        QVERIFY(S_ISREG(Status(image).st_mode));
+        QCOMPARE(ReadAll(image), Resource("BinVorel"));
+        QCOMPARE(Entries(elsewhere), QStringList());
+        mng->Finalize();
+        QCOMPARE(Entries(temp.Work()), QStringList{"BSL430.dll"});
+        QCOMPARE(Entries(elsewhere), QStringList());
+    }
+
+    // The library cannot be loaded from a file system mounted noexec: Initialize says so at
+    // once, names the folder and how to choose another, and writes nothing.
+    void noexecWorkFolder_data()
+    {
+        QTest::addColumn<QString>("mountAt");  // "temp" or "trelmint"
+        QTest::addColumn<ulong>("flags");
+        QTest::newRow("temporary folder mounted noexec") << "temp" << ulong(MS_NOEXEC);
+        QTest::newRow("working folder mounted noexec") << "trelmint" << ulong(MS_NOEXEC);
+        QTest::newRow("temporary folder that allows executing") << "temp" << 0ul;
+    }
+    void noexecWorkFolder()
+    {
+        QFETCH(QString, mountAt);
+        QFETCH(ulong, flags);
+        TTempScope temp(QStringLiteral("exec-%1-%2").arg(mountAt).arg(flags));
+        if (mountAt == u"trelmint")
+            QVERIFY(MakeFolder(temp.Ovk(), 0700) && MakeFolder(temp.Work(), 0700));
+        if (!MountTmpfs(mountAt == u"temp" ? temp.Path() : temp.Work(), flags))
+            QSKIP("mounting a file system is not permitted here");
+
+        auto mng = CreateDataModule<TsvcResMng>();
+        QString msg;
+        const bool result = mng->Initialize(msg);
+        if (!(flags & MS_NOEXEC)) {
+            QVERIFY2(result, qPrintable(msg));
+            return;
+        }
+        QVERIFY(!result);
+        QCOMPARE(msg, QStringLiteral("The working folder \"%1\" is on a file system that does not allow executing "
+                                     "programs (mounted noexec), so the BSL library cannot be loaded from there. Set "
+                                     "TMPDIR to a folder on a file system that allows executing programs.")
+                          .arg(temp.Work()));
+        QVERIFY(!mng->Initialized());
+        QCOMPARE(mng->Pass(), QString());
+        QCOMPARE(Entries(temp.Path()), mountAt == u"temp" ? QStringList() : QStringList{"ovk"});
+        QCOMPARE(Entries(temp.Work()), QStringList());
+    }
+
+    // At shut-down a delete that fails for a missing file, a denied access or a file in use
+    // still leaves Finalize; any other failure (a read-only file system) is logged, and the
+    // shut-down goes on.
+    void finalizeWhenTheDeleteFails_data()
+    {
+        QTest::addColumn<QString>("cause");
+        QTest::addColumn<QString>("raised");  // empty: logged instead
+        QTest::newRow("read-only file system") << "read-only" << "";
+        QTest::newRow("denied access") << "denied" << "Permission denied";
+    }
+    void finalizeWhenTheDeleteFails()
+    {
+        QFETCH(QString, cause);
+        QFETCH(QString, raised);
+        TTempScope temp(QStringLiteral("finalize-") + cause);
+        if (cause == u"read-only" && !MountTmpfs(temp.Path(), 0))
+            QSKIP("mounting a file system is not permitted here");
+        auto mng = CreateDataModule<TsvcResMng>();
+        QString msg;
+        QVERIFY2(mng->Initialize(msg), qPrintable(msg));
+        const QString image = mng->BinFileFullPath();
+        if (cause == u"read-only")
+            QVERIFY(RemountReadOnly(temp.Path()));
+        else
+            QCOMPARE(::chmod(QFile::encodeName(temp.Work()).constData(), 0500), 0);
+        TCodeSiteCapture capture;
+        QString message = QStringLiteral("no exception");
+        {
+            TObeyPermissions obey;
+            if (!obey.Holds())
+                QSKIP("root could not give up overriding permissions");
+            try {
+                mng->Finalize();
+            } catch (const EInOutError& e) {
+                message = e.Message();
+            }
+        }
+        ::chmod(QFile::encodeName(temp.Work()).constData(), 0700);
+        QVERIFY(QFileInfo::exists(image));
+        QStringList errors;
+        for (const TCodeSiteRecord& record : capture.Records())
+            if (record.Kind == TCodeSiteMsgKind::Error)
+                errors << record.Text;
+        if (raised.isEmpty()) {
+            QCOMPARE(message, QStringLiteral("no exception"));
+            QCOMPARE(errors, QStringList{QStringLiteral("Cannot delete \"%1\": Read-only file system").arg(image)});
+        } else {
+            QCOMPARE(message, raised);
+            QCOMPARE(errors, QStringList());
+        }
     }
 
     void folderWhereTheImageGoes()
