@@ -47,8 +47,9 @@ public:
     // or anything else that is not a regular file ("Not a regular file").
     static void WriteAllBytes(const QString& APath, QByteArrayView ABytes);
 
-    // Deletes the file at APath. Path checks as GetFullPath; a failure of the system raises
-    // EInOutError with the system's text.
+    // Deletes the file at APath (a link itself, never its target). Path checks as GetFullPath;
+    // every failure of the system raises EInOutError with the system's text and its code
+    // (errno): none passes silently, and callers judge the code.
     static void Delete(const QString& APath);
 };
 

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QTest>
 
+#include <cerrno>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -277,6 +278,52 @@ private slots:
         QCOMPARE(MessageOf<EInOutError>([&] { TFile::Delete(path); }), QStringLiteral("No such file or directory"));
         QCOMPARE(MessageOf<EPathTooLongException>([] { TFile::Delete(u'/' + QString(4095, u'a')); }),
                  QStringLiteral("The specified path is too long"));
+    }
+
+    // Every failure of the delete is reported, with the system's text and its code; none passes
+    // silently.
+    void deleteFails_data()
+    {
+        QTest::addColumn<QString>("cause");
+        QTest::addColumn<int>("error");
+        QTest::newRow("missing") << "missing" << ENOENT;
+        QTest::newRow("a folder") << "folder" << EISDIR;
+        QTest::newRow("denied access") << "denied" << EACCES;
+        QTest::newRow("read-only file system") << "read-only" << EROFS;
+    }
+    void deleteFails()
+    {
+        QFETCH(QString, cause);
+        QFETCH(int, error);
+        const QString folder = Temp() + "/delete-" + cause;
+        QVERIFY(QDir().mkpath(folder));
+        if (cause == u"read-only" && !MountTmpfs(folder, 0))
+            QSKIP("mounting a file system is not permitted here");
+        const QString path = folder + "/file";
+        if (cause == u"folder")
+            QVERIFY(QDir().mkdir(path));
+        else if (cause != u"missing")
+            QVERIFY(WriteAll(path, "x"));
+        if (cause == u"read-only")
+            QVERIFY(RemountReadOnly(folder));
+        if (cause == u"denied")
+            QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0500), 0);
+        int code = 0;
+        QString message = QStringLiteral("no exception");
+        {
+            TObeyPermissions obey;
+            if (!obey.Holds())
+                QSKIP("root could not give up overriding permissions");
+            try {
+                TFile::Delete(path);
+            } catch (const EInOutError& e) {
+                code = e.ErrorCode();
+                message = e.Message();
+            }
+        }
+        ::chmod(QFile::encodeName(folder).constData(), 0700);
+        QCOMPARE(code, error);
+        QCOMPARE(message, SysErrorMessage(error));
     }
 
     void entryKinds_data()
