@@ -6,7 +6,8 @@
 #include <QString>
 
 // The MD5 digest of the file's content as 32 lower-case hexadecimal digits; empty when no
-// file exists at AFileName. A file that cannot be opened alone raises EFOpenError.
+// file exists at AFileName. A file that cannot be opened alone, or that is no regular file (a
+// FIFO is never waited on), raises EFOpenError.
 QString GetFileMD5(const QString& AFileName);
 
 // The file's size in bytes; -1 when no file exists at AFileName or its entry cannot be read.
