@@ -36,6 +36,7 @@ protected:
     TsvcBsl430();
     template <class T, class... TArgs>
     friend TOwned<T> CreateDataModule(TArgs&&... AArgs);
+    friend class TApplication;
 
 private:
     void DataModuleCreate(TObject* Sender);

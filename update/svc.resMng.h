@@ -50,6 +50,7 @@ protected:
     TsvcResMng();
     template <class T, class... TArgs>
     friend TOwned<T> CreateDataModule(TArgs&&... AArgs);
+    friend class TApplication;
 
     QString GetBinInfoValue(int AIndex) const;
 

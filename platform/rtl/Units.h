@@ -13,21 +13,35 @@ struct TUnitInit {
 
 class TUnits {
 public:
-    TUnits(std::initializer_list<TUnitInit> AUnits) : FUnits(AUnits)
+    // An initialisation that raises ends the start: the units initialised before it are
+    // finalised, in the reverse order, and the exception goes on to the caller.
+    TUnits(std::initializer_list<TUnitInit> AUnits) : TUnits(std::vector<TUnitInit>(AUnits)) {}
+    TUnits(const std::vector<TUnitInit>& AUnits)
     {
-        for (const TUnitInit& unit : FUnits)
-            if (unit.Initialization)
-                unit.Initialization();
+        FUnits.reserve(AUnits.size());
+        try {
+            for (const TUnitInit& unit : AUnits) {
+                if (unit.Initialization)
+                    unit.Initialization();
+                FUnits.push_back(unit);
+            }
+        } catch (...) {
+            Finalize();
+            throw;
+        }
     }
-    ~TUnits()
-    {
-        for (auto it = FUnits.rbegin(); it != FUnits.rend(); ++it)
-            if (it->Finalization)
-                it->Finalization();
-    }
+    ~TUnits() { Finalize(); }
     TUnits(const TUnits&) = delete;
     TUnits& operator=(const TUnits&) = delete;
 
 private:
+    void Finalize()
+    {
+        for (auto it = FUnits.rbegin(); it != FUnits.rend(); ++it)
+            if (it->Finalization)
+                it->Finalization();
+        FUnits.clear();
+    }
+
     std::vector<TUnitInit> FUnits;
 };

@@ -12,6 +12,8 @@ using WCHAR = char16_t;
 using LPWSTR = WCHAR*;
 using LPCWSTR = const WCHAR*;
 using HANDLE = void*;
+using HWND = HANDLE;
+using HINSTANCE = HANDLE;
 
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t(0));
 

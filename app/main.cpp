@@ -1,0 +1,36 @@
+// The updater program: the platform's start (the application over Qt, the units'
+// initialisations), the main block, and the end in the platform's order: the application's
+// components, the last created first, then the units' finalisations in reverse order.
+
+#include "MainBlock.h"
+
+#include <rtl/SysUtils.h>
+#include <vcl/Forms.h>
+
+#include <QApplication>
+
+#include <cstdio>
+#include <exception>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral(ANALYZER_UPDATER_NAME));
+    // The program's version resource.
+    QCoreApplication::setApplicationVersion(QStringLiteral(ANALYZER_UPDATER_FILE_VERSION));
+    try {
+        TUnits units(ProgramUnits());
+        struct TComponents {
+            ~TComponents() { Application->DestroyComponents(); }
+        } components;
+        MainBlock();
+    } catch (const Exception& e) {
+        // An exception the program does not handle ends it, as the run-time library does.
+        std::fprintf(stderr, "%s\n", e.Message().toLocal8Bit().constData());
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,34 @@
+#include "Fonts.h"
+
+#include <QFontDatabase>
+#include <QGuiApplication>
+
+namespace {
+
+const char* const cWineFontFiles[] = {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"};
+
+}  // namespace
+
+void RegisterPlatformFonts()
+{
+    static bool registered = false;
+    if (registered || !qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return;
+    registered = true;
+    for (const char* file : cWineFontFiles)
+        QFontDatabase::addApplicationFont(QString::fromLatin1(file));
+}
+
+QFont PlatformFont(const QStringList& AFamilies, int APixelHeight, bool ABold)
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    for (const QString& family : AFamilies)
+        if (QFontDatabase::hasFamily(family)) {
+            font.setFamily(family);
+            break;
+        }
+    font.setPixelSize(APixelHeight);
+    font.setBold(ABold);
+    font.setStyleStrategy(QFont::PreferAntialias);
+    return font;
+}

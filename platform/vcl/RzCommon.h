@@ -1,0 +1,18 @@
+#pragma once
+// The version-information reader of the Raize component pack. With an empty file path it
+// reads the running program's version, which the program's build sets as the application's
+// version (QCoreApplication::applicationVersion).
+
+#include <QString>
+
+class TRzVersionInfo {
+public:
+    QString FilePath() const { return FFilePath; }
+    void SetFilePath(const QString& AValue) { FFilePath = AValue; }
+
+    // The "FileVersion" text, unchanged; empty when the file has no version.
+    QString FileVersion() const;
+
+private:
+    QString FFilePath;
+};
