@@ -5,7 +5,7 @@
 
 namespace {
 
-const char* const cWineFontFiles[] = {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"};
+const char* const cWineFontFiles[] = {"/usr/share/wine/fonts/tahoma.ttf"};
 
 }  // namespace
 
