@@ -1,0 +1,107 @@
+// The start-up and the shut-down in their orders: the main block's three creations, the
+// initialisation task finding the flashing service made after the window, and the end:
+// the library unloaded before the window goes, the unpacked image deleted after it.
+
+#include "WindowHarness.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+
+#include <dlfcn.h>
+
+namespace {
+
+bool LibraryLoaded(const QString& APath)
+{
+    void* handle = dlopen(APath.toLocal8Bit().constData(), RTLD_NOW | RTLD_NOLOAD);
+    if (!handle)
+        return false;
+    dlclose(handle);
+    return true;
+}
+
+}  // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { QCoreApplication::setApplicationVersion("1.2.3.4"); }
+
+    // The window's task may finish the package before the main block has made the flashing
+    // service; it still finds the service made.
+    void serviceMadeAfterWindow()
+    {
+        TWindowHarness harness;
+        Application->Initialize();
+        Application->CreateForm(svcResMng);
+        QCOMPARE(GetSvcBsl430(), nullptr);
+        Application->CreateForm(vMain);
+        QCOMPARE(Application->MainForm(), vMain);
+        QCOMPARE(GetSvcBsl430(), nullptr);
+        // No event loop runs: the task gets through the package alone.
+        QElapsedTimer waited;
+        waited.start();
+        while (!GetSvcResMng()->Initialized() && waited.elapsed() < 30000)
+            QThread::msleep(1);
+        QVERIFY(GetSvcResMng()->Initialized());
+        Application->CreateForm(svcBsl430);
+        QVERIFY(GetSvcBsl430());
+        vMain->show();
+        QVERIFY(harness.WaitInitialized());
+        QVERIFY(GetSvcBsl430()->Initialized());
+        QVERIFY(harness.Boxes().Shown.isEmpty());
+    }
+
+    // A close while the initialisation runs is done once the task has ended.
+    void closeDuringInitialization()
+    {
+        TWindowHarness harness;
+        harness.Create();
+        QVERIFY(!vMain->Close());
+        QVERIFY(vMain->isVisible());
+        QVERIFY(QTest::qWaitFor([] { return !vMain->isVisible(); }, 30000));
+        QVERIFY(Application->Terminated());
+        QVERIFY(GetSvcBsl430()->Initialized());
+        QVERIFY(harness.Boxes().Shown.isEmpty());
+    }
+
+    void shutDownOrder()
+    {
+        TWindowHarness harness;
+        QString library;
+        QString image;
+        bool libraryLoadedAtWindowEnd = true;
+        bool imageAtWindowEnd = false;
+        QTimer closer;
+        closer.setInterval(1);
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (!vMain || !GetSvcResMng()->Initialized() || vMain->Caption() == " Firmware Updater")
+                return;
+            closer.stop();
+            library = GetSvcResMng()->BSL430Path();
+            image = GetSvcResMng()->BinFileFullPath();
+            QVERIFY(LibraryLoaded(library));
+            QVERIFY(QFile::exists(image));
+            QObject::connect(vMain, &QObject::destroyed, [&] {
+                libraryLoadedAtWindowEnd = LibraryLoaded(library);
+                imageAtWindowEnd = QFile::exists(image);
+            });
+            // The initialisation task may still be ending: the close then waits for it.
+            vMain->Close();
+        });
+        closer.start();
+        MainBlock();
+        QVERIFY(Application->Terminated());
+        QVERIFY(!image.isEmpty());
+        Application->DestroyComponents();
+        QVERIFY(!libraryLoadedAtWindowEnd);
+        QVERIFY(imageAtWindowEnd);
+        QVERIFY(!QFile::exists(image));
+        // The library file stays for the next start.
+        QVERIFY(QFile::exists(library));
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
