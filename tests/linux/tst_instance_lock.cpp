@@ -1,0 +1,192 @@
+// One running copy per working folder, tried with real second processes: this test program
+// started again as the other copy.
+
+#include <linux/InstanceLock.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+constexpr int cExitAcquired = 10;
+constexpr int cExitBusy = 11;
+constexpr int cExitFailed = 12;
+
+// The other copy: takes the lock in the folder named by LOCK_FOLDER, reports, and when
+// LOCK_HOLD is set holds it until its standard input closes.
+int RunOtherCopy()
+{
+    TInstanceLock::TStatus status;
+    QString erMsg;
+    const auto lock = TInstanceLock::Acquire(qEnvironmentVariable("LOCK_FOLDER"), status, erMsg);
+    std::cout << (status == TInstanceLock::TStatus::Acquired ? "acquired" : erMsg.replace("\r\n", " ").toStdString()) << std::endl;
+    if (lock && qEnvironmentVariableIsSet("LOCK_HOLD"))
+        while (std::getchar() != EOF) {
+        }
+    switch (status) {
+    case TInstanceLock::TStatus::Acquired: return cExitAcquired;
+    case TInstanceLock::TStatus::Busy: return cExitBusy;
+    case TInstanceLock::TStatus::Failed: break;
+    }
+    return cExitFailed;
+}
+
+struct TOtherCopy {
+    std::unique_ptr<QProcess> Process = std::make_unique<QProcess>();
+    QString Line;
+};
+
+TOtherCopy Start(const QString& AFolder, bool AHold)
+{
+    TOtherCopy copy;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LOCK_FOLDER", AFolder);
+    if (AHold)
+        env.insert("LOCK_HOLD", "1");
+    copy.Process->setProcessEnvironment(env);
+    copy.Process->start(QCoreApplication::applicationFilePath(), {});
+    if (!copy.Process->waitForStarted(10000) || !copy.Process->waitForReadyRead(10000))
+        qFatal("the other copy did not start");
+    copy.Line = QString::fromUtf8(copy.Process->readLine()).trimmed();
+    return copy;
+}
+
+int Finish(TOtherCopy& ACopy)
+{
+    ACopy.Process->closeWriteChannel();
+    if (!ACopy.Process->waitForFinished(10000))
+        qFatal("the other copy did not end");
+    return ACopy.Process->exitCode();
+}
+
+}  // namespace
+
+class TestInstanceLock : public QObject {
+    Q_OBJECT
+private slots:
+    void secondCopyIsRefusedWhileFirstRuns()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("ovk/trelmint");
+        TInstanceLock::TStatus status;
+        QString erMsg;
+        {
+            const auto lock = TInstanceLock::Acquire(folder, status, erMsg);
+            QVERIFY2(lock, qPrintable(erMsg));
+            QCOMPARE(status, TInstanceLock::TStatus::Acquired);
+            QVERIFY(erMsg.isEmpty());
+
+            TOtherCopy other = Start(folder, false);
+            QCOMPARE(Finish(other), cExitBusy);
+            QVERIFY2(other.Line.startsWith("The firmware updater is already running."), qPrintable(other.Line));
+            QVERIFY(other.Line.contains(lock->Path()));
+        }
+        // Released with the object: the next copy gets it.
+        TOtherCopy next = Start(folder, false);
+        QCOMPARE(Finish(next), cExitAcquired);
+    }
+
+    void thisCopyIsRefusedWhileAnotherHoldsIt()
+    {
+        QTemporaryDir dir;
+        TOtherCopy holder = Start(dir.path(), true);
+        QCOMPARE(holder.Line, QString("acquired"));
+        TInstanceLock::TStatus status;
+        QString erMsg;
+        QVERIFY(!TInstanceLock::Acquire(dir.path(), status, erMsg));
+        QCOMPARE(status, TInstanceLock::TStatus::Busy);
+        QCOMPARE(Finish(holder), cExitAcquired);
+        QVERIFY(TInstanceLock::Acquire(dir.path(), status, erMsg));
+        QCOMPARE(status, TInstanceLock::TStatus::Acquired);
+    }
+
+    void lockOfKilledCopyIsFree()
+    {
+        QTemporaryDir dir;
+        TOtherCopy holder = Start(dir.path(), true);
+        QCOMPARE(holder.Line, QString("acquired"));
+        holder.Process->kill();
+        QVERIFY(holder.Process->waitForFinished(10000));
+        // The file is still there, its lock died with the process.
+        QVERIFY(QFile::exists(dir.filePath(TInstanceLock::FileName())));
+        TInstanceLock::TStatus status;
+        QString erMsg;
+        QVERIFY2(TInstanceLock::Acquire(dir.path(), status, erMsg), qPrintable(erMsg));
+    }
+
+    void missingFoldersAreMadePrivate()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("ovk/trelmint");
+        TInstanceLock::TStatus status;
+        QString erMsg;
+        QVERIFY(TInstanceLock::Acquire(folder, status, erMsg));
+        for (const QString& path : {dir.filePath("ovk"), folder, folder + "/" + TInstanceLock::FileName()}) {
+            struct stat st {};
+            QCOMPARE(::lstat(QFile::encodeName(path).constData(), &st), 0);
+            QCOMPARE(st.st_mode & 077, 0u);
+        }
+    }
+
+    void linkInPlaceOfLockFileIsRefused_data()
+    {
+        QTest::addColumn<bool>("targetExists");
+        QTest::newRow("link to a file of someone") << true;
+        QTest::newRow("dangling link") << false;
+    }
+
+    void linkInPlaceOfLockFileIsRefused()
+    {
+        QFETCH(bool, targetExists);
+        QTemporaryDir dir;
+        const QString target = dir.filePath("victim");
+        if (targetExists) {
+            QFile f(target);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("keep");
+        }
+        QVERIFY(QFile::link(target, dir.filePath(TInstanceLock::FileName())));
+        TInstanceLock::TStatus status;
+        QString erMsg;
+        QVERIFY(!TInstanceLock::Acquire(dir.path(), status, erMsg));
+        QCOMPARE(status, TInstanceLock::TStatus::Failed);
+        QVERIFY2(erMsg.startsWith("Cannot open lock file"), qPrintable(erMsg));
+        QCOMPARE(QFile::exists(target), targetExists);
+        if (targetExists)
+            QCOMPARE(QFileInfo(target).size(), 4);
+    }
+
+    void folderThatCannotBeMade()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath("plain"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        TInstanceLock::TStatus status;
+        QString erMsg;
+        QVERIFY(!TInstanceLock::Acquire(dir.filePath("plain/trelmint"), status, erMsg));
+        QCOMPARE(status, TInstanceLock::TStatus::Failed);
+        QVERIFY2(erMsg.startsWith("Cannot create folder"), qPrintable(erMsg));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsSet("LOCK_FOLDER"))
+        return RunOtherCopy();
+    QCoreApplication app(argc, argv);
+    TestInstanceLock test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_instance_lock.moc"
