@@ -4,6 +4,7 @@
 #include "svc.h"
 #include "svc.resMng.h"
 
+#include <linux/DeviceAccess.h>
 #include <mCodeSiteHelper.h>
 #include <rtl/SysUtils.h>
 #include <rtl/Thread.h>
@@ -18,6 +19,8 @@ constexpr TColor cLogBgColor = 14745599;  // pale yellow
 constexpr TColor cLogFontColor = 0;
 
 const QString cDeviceText = QStringLiteral("VID=0x2047,PID=0x200,DEVICEINDEX=0");
+constexpr quint16 cVendorId = 0x2047;  // the ids of the device text
+constexpr quint16 cProductId = 0x0200;
 constexpr quint32 cFamily = 3;
 constexpr quint32 cCom = 2;
 constexpr quint32 cRamBslEntry = 0x2504;
@@ -177,7 +180,11 @@ bool TsvcBsl430::DownloadStartUp(const QString& APass, const QString& ARamBSL, b
         if (!BSL::setCom(Handle(), cCom, AOpenErMsg))
             return opened;
         if (!BSL::initialize_BSL(Handle(), cDeviceText, AOpenErMsg)) {
-            DoProgress(APosition, QStringLiteral("USB device was unplugged!"), -1);
+            // A boot loader that is there but closed to this user needs the udev rule first.
+            const QString closedNode = InaccessibleHidNode(cVendorId, cProductId);
+            DoProgress(APosition,
+                       closedNode.isEmpty() ? QStringLiteral("USB device was unplugged!") : MissingUdevRuleText(closedNode),
+                       -1);
             return opened;
         }
         opened = true;
