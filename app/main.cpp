@@ -4,7 +4,11 @@
 
 #include "MainBlock.h"
 
+#include <codesite/CodeSite.h>
+#include <linux/InstanceLock.h>
 #include <rtl/SysUtils.h>
+#include <svc.resMng.h>
+#include <vcl/Dialogs.h>
 #include <vcl/Forms.h>
 
 #include <QApplication>
@@ -20,6 +24,19 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(ANALYZER_UPDATER_FILE_VERSION));
     try {
         TUnits units(ProgramUnits());
+        // A second copy must neither unpack over this one's working folder nor talk to the
+        // same boot loader: it says so and ends before anything is created.
+        TInstanceLock::TStatus lockStatus;
+        QString lockErMsg;
+        const auto instanceLock = TInstanceLock::Acquire(TsvcResMng::GetWorkFolder(), lockStatus, lockErMsg);
+        if (lockStatus == TInstanceLock::TStatus::Busy) {
+            CodeSite()->SendError(lockErMsg);
+            MessageDlg(lockErMsg, mtError, {mbOK}, 0);
+            return 1;
+        }
+        // The package manager reports an unusable folder in its own words.
+        if (!instanceLock)
+            CodeSite()->SendError(lockErMsg);
         struct TComponents {
             ~TComponents() { Application->DestroyComponents(); }
         } components;

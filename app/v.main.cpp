@@ -7,6 +7,7 @@
 #include <svc.resMng.h>
 
 #include <codesite/CodeSite.h>
+#include <linux/SleepInhibitor.h>
 #include <rtl/Thread.h>
 #include <rtl/Threading.h>
 #include <vcl/Dialogs.h>
@@ -14,6 +15,7 @@
 #include <win/ShellApi.h>
 
 #include <QBoxLayout>
+#include <QCoreApplication>
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
@@ -258,7 +260,12 @@ void TvMain::ButtonUpdateClick(TObject*)
     });
     RunTask(&TvMain::FUpdateTaskRunning, [self] {
         QString LErMsg;
-        const bool LSuccess = GetSvcBsl430()->CustomSelectedFirmware(LErMsg);
+        bool LSuccess = false;
+        {
+            // The computer must not sleep in the middle of the update.
+            const TSleepInhibitor inhibitor(QCoreApplication::applicationName(), QStringLiteral("Firmware update running"));
+            LSuccess = GetSvcBsl430()->CustomSelectedFirmware(LErMsg);
+        }
         TThread::Synchronize(nullptr, [self, LSuccess] {
             if (self)
                 self->UpdateDone(LSuccess);

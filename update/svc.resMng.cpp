@@ -153,7 +153,7 @@ void TsvcResMng::Finalize()
     }
 }
 
-QString TsvcResMng::GetWorkFolder() const
+QString TsvcResMng::GetWorkFolder()
 {
     return TPath::Combine(GetTempFolder(), cWorkFolder);
 }

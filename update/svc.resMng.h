@@ -35,6 +35,8 @@ public:
     void Finalize();
 
     bool Initialized() const { return FInitialized; }
+    // The working folder under the temporary folder; the program locks it before unpacking.
+    static QString GetWorkFolder();
     QString BSL430Path() const { return GetBSL430Path(); }
     QString Pass() const { return FPass; }
     QString RamBSL() const { return FRamBSL; }
@@ -58,7 +60,6 @@ private:
     void DataModuleCreate(TObject* Sender);
     void DataModuleDestroy(TObject* Sender);
 
-    QString GetWorkFolder() const;
     QString GetBSL430Path() const;
     bool CheckWorkFolder(QString& AErMsg);
     bool ExtractDlls(QString& AErMsg);
