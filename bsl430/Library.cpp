@@ -22,6 +22,7 @@ constexpr std::uint32_t kInfoEnd = 0x1A00;
 constexpr std::uint32_t kInfoSegment = 128;
 // A device takes one to three seconds to come back after Load PC.
 constexpr int kReenumerationWaitMs = 4000;
+constexpr std::uint32_t kResetVector = 0xFFFE;  // the word the device starts from
 
 std::string_view trim(std::string_view AText) {
     while (!AText.empty() && std::isspace(static_cast<unsigned char>(AText.front())))
@@ -380,6 +381,20 @@ std::uint32_t Library::program(const Image& AImage, bool AFast) {
         fail("no boot loader is open");
         return BSL430_ERR_NO_DEVICE;
     }
+    const auto send = [&](std::uint32_t AAddr, std::span<const std::uint8_t> AChunk) -> std::uint32_t {
+        if (AFast) {
+            const Reply reply = FProtocol.rxDataBlockFast(AAddr, AChunk);
+            if (reply.code != 0) fail(reply.error + " at " + hex(AAddr, 5));
+            return reply.code;
+        }
+        const std::uint8_t code = judge(FProtocol.rxDataBlock(AAddr, AChunk));
+        if (code) FLastError += " at " + hex(AAddr, 5);
+        return code;
+    };
+    // The chunk with the reset vector goes last: programming that breaks off leaves the
+    // vector blank, and a blank reset vector starts the boot loader at the next power-up
+    // instead of a half-written firmware.
+    std::vector<std::pair<std::uint32_t, std::span<const std::uint8_t>>> last;
     for (const Section& s : AImage.sections) {
         for (std::size_t done = 0; done < s.bytes.size();) {
             const auto addr = static_cast<std::uint32_t>(s.address + done);
@@ -388,19 +403,16 @@ std::uint32_t Library::program(const Image& AImage, bool AFast) {
             const std::size_t room = kMaxRxData - (addr & 1u);
             const std::size_t n = std::min(room, s.bytes.size() - done);
             const std::span<const std::uint8_t> chunk(s.bytes.data() + done, n);
-            if (AFast) {
-                const Reply reply = FProtocol.rxDataBlockFast(addr, chunk);
-                if (reply.code != 0) {
-                    fail(reply.error + " at " + hex(addr, 5));
-                    return reply.code;
-                }
-            } else if (const std::uint8_t code = judge(FProtocol.rxDataBlock(addr, chunk))) {
-                FLastError += " at " + hex(addr, 5);
-                return code;
-            }
             done += n;
+            if (addr <= kResetVector + 1 && kResetVector < addr + n) {
+                last.emplace_back(addr, chunk);
+                continue;
+            }
+            if (const std::uint32_t code = send(addr, chunk)) return code;
         }
     }
+    for (const auto& [addr, chunk] : last)
+        if (const std::uint32_t code = send(addr, chunk)) return code;
     return 0;
 }
 
