@@ -127,3 +127,12 @@ QString SysErrorMessage(int AErrorCode)
     const char* text = strerror_r(AErrorCode, buffer, sizeof buffer);
     return QString::fromLocal8Bit(text);
 }
+
+std::int32_t StrToIntDef(const QString& AText, std::int32_t ADefault)
+{
+    bool ok = false;
+    const int value = AText.toInt(&ok, 10);
+    if (!ok || AText.trimmed() != AText)
+        return ADefault;
+    return std::int32_t(value);
+}

@@ -6,6 +6,8 @@
 #include <QVariant>
 #include <QVariantList>
 #include <exception>
+#include <cstdint>
+#include <functional>
 
 // The common base of the platform's errors ("the system's exception kind").
 class Exception : public std::exception {
@@ -75,6 +77,7 @@ inline const QString SPathNotFound = QStringLiteral("The specified path was not 
 inline const QString SPathFormatNotSupported = QStringLiteral("The path format is not supported");
 inline const QString SDriveNotFound = QStringLiteral("The drive cannot be found");
 inline const QString SInvalidFormat = QStringLiteral("Format '%s' invalid or incompatible with argument");
+inline const QString SInvalidGUID = QStringLiteral("'%s' is not a valid GUID value");
 }  // namespace RtlConsts
 
 // Delphi-style Format: %s, %d, %u, %x, %p and %%, with optional "-", width and precision
@@ -85,3 +88,10 @@ QString Format(const QString& AFormat, const QVariantList& AArgs);
 
 // The operating system's text for an error code (errno here).
 QString SysErrorMessage(int AErrorCode);
+
+// A procedure reference without arguments.
+using TProc = std::function<void()>;
+
+// The decimal integer in AText (an optional sign, then digits only), or ADefault when the
+// text is not one or its value does not fit 32 bits.
+std::int32_t StrToIntDef(const QString& AText, std::int32_t ADefault);
