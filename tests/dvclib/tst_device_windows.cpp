@@ -4,7 +4,7 @@
 #include <mDevice.Windows.h>
 
 #include <rtl/SysUtils.h>
-#include <win/DevGuid.h>
+#include <win/DeviceClassGuids.h>
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 #include "SetupFixture.h"
 
-#include <win/DevGuid.h>
+#include <win/DeviceClassGuids.h>
 #include <win/ErrHandlingApi.h>
 #include <win/WinError.h>
 

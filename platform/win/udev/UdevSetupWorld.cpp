@@ -1,6 +1,6 @@
 #include "UdevSetupWorld.h"
 
-#include <win/DevGuid.h>
+#include <win/DeviceClassGuids.h>
 #include <win/SetupApi.h>
 #include <win/WinError.h>
 
