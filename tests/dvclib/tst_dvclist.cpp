@@ -313,6 +313,16 @@ private slots:
         QCOMPARE(calls, 0);
     }
 
+    void anUnassignedFunctionFindsNothing()
+    {
+        TSetupFixture fixture;
+        AddDevices(fixture);
+        TdvcList list;
+        list.ClearAndSearch({GUID_DEVCLASS_HIDCLASS});
+        QVERIFY(!list.Exists(TDvcExistsFunc()));
+        QVERIFY(!list.Exists(GUID_DEVCLASS_HIDCLASS, TDvcExistsFunc()));
+    }
+
     void existsOfSeveralFunctionsCallsTheProcOncePerFinder()
     {
         TSetupFixture fixture;
