@@ -109,6 +109,11 @@ void TdvcObserverTh::Build()
 
 TdvcObserverTh::~TdvcObserverTh()
 {
+    // Still here only when the thread never ran; this is then the constructing thread.
+    delete FObserver;
+    FObserver = nullptr;
+    delete FEvent;
+    FEvent = nullptr;
     delete FList;
     FList = nullptr;
     delete FRejectPorts;
