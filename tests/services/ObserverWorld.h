@@ -86,7 +86,8 @@ public:
     ~TObserverRun()
     {
         Terminate();
-        QTest::qWaitFor([this] { return Destroyed(); }, 60000);
+        if (!QTest::qWaitFor([this] { return Destroyed(); }, 60000))
+            qWarning("the observer thread did not end");
     }
     TObserverRun(const TObserverRun&) = delete;
     TObserverRun& operator=(const TObserverRun&) = delete;
