@@ -10,12 +10,22 @@
 #include "MainBlock.h"
 #include "v.main.h"
 
+#include <m.bsl430.h>
+#include <mCodeSite.h>
+#include <mCodeSiteHelper.h>
+#include <svc.bsl430.h>
+#include <svc.h>
+#include <svc.resMng.h>
+
 #include <rtl/Units.h>
 #include <sim/Analyzer.h>
 #include <sim/usb/UsbTestbed.h>
 #include <vcl/Forms.h>
 
 #include <QApplication>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QThread>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -91,6 +101,82 @@ QByteArray PasswordOf(const QString& APassFile)
     return bytes;
 }
 
+// Gaps between 1 ms main-thread ticks while AWork runs on a worker.
+struct TStalls {
+    std::vector<qint64> Gaps;
+    void Print(const char* AWhat)
+    {
+        if (Gaps.empty())
+            return;
+        std::sort(Gaps.begin(), Gaps.end());
+        std::printf("%s (%zu ticks of 1 ms): longest %.2f ms, 99.9%% %.2f ms, median %.2f ms (aim: under 16 ms)\n", AWhat,
+                    Gaps.size(), double(Gaps.back()) / 1e6, double(Gaps[Gaps.size() * 999 / 1000]) / 1e6,
+                    double(Gaps[Gaps.size() / 2]) / 1e6);
+    }
+};
+
+// The flashing service on a worker, its reports shown in a progress bar and a log on this
+// thread, as the window shows them: the main thread's share without the window's layout.
+void EngineUpdate(sim::usb::UsbTestbed& ABus, const QByteArray& APassword)
+{
+    TUnits units({{mCodeSite::Initialization, mCodeSite::Finalization},
+                  {mCodeSiteHelper::Initialization, mCodeSiteHelper::Finalization},
+                  {m_bsl430::Initialization, m_bsl430::Finalization}});
+    auto resMng = CreateDataModule<TsvcResMng>();
+    svcResMng = resMng.get();
+    QString erMsg;
+    auto service = CreateDataModule<TsvcBsl430>();
+    svcBsl430 = service.get();
+    if (!resMng->Initialize(erMsg) || !service->Initialize(resMng->BSL430Path(), erMsg)) {
+        std::printf("engine: %s\n", qPrintable(erMsg));
+        return;
+    }
+    auto analyzer = sim::Analyzer::create(sim::Options{sim::Timing::Realistic, {}});
+    analyzer->load(0xFFE0, {APassword.begin(), APassword.end()});
+    ABus.plug(analyzer);
+    QProgressBar bar;
+    QPlainTextEdit memo;
+    bar.show();
+    memo.show();
+    service->SetOnProgress([&](int APosition, const QString& AMsg) {
+        bar.setValue(APosition);
+        if (!AMsg.isEmpty())
+            memo.appendPlainText(AMsg);
+    });
+    bool ok = false;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        QString workerErMsg;
+        ok = svcBsl430->CustomSelectedFirmware(workerErMsg);
+    }));
+    TStalls stalls;
+    QElapsedTimer clock;
+    qint64 last = 0;
+    QTimer heartbeat;
+    heartbeat.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        if (last)
+            stalls.Gaps.push_back(now - last);
+        last = now;
+    });
+    QEventLoop loop;
+    QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    clock.start();
+    heartbeat.start(1);
+    worker->start();
+    loop.exec();
+    worker->wait();
+    heartbeat.stop();
+    QCoreApplication::sendPostedEvents();
+    std::printf("update through the flashing service: %s, %.2f s\n", ok ? "done" : "failed", double(clock.nsecsElapsed()) / 1e9);
+    stalls.Print("main thread during that update");
+    service->SetOnProgress(nullptr);
+    service.reset();
+    svcBsl430 = nullptr;
+    resMng.reset();
+    svcResMng = nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -107,8 +193,9 @@ int main(int argc, char** argv)
 
     QTemporaryDir temp(QDir::tempPath() + "/bench-update-XXXXXX");
     qputenv("TMPDIR", QFile::encodeName(temp.path()));
-    auto analyzer = sim::Analyzer::create(sim::Options{sim::Timing::Realistic, {}});
     const QByteArray password = PasswordOf(BENCH_PACKAGE_DIR "/Pass");
+    EngineUpdate(bus, password);
+    auto analyzer = sim::Analyzer::create(sim::Options{sim::Timing::Realistic, {}});
     analyzer->load(0xFFE0, {password.begin(), password.end()});
     bus.plug(analyzer);
 
