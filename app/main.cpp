@@ -10,6 +10,8 @@
 #include <svc.resMng.h>
 #include <vcl/Dialogs.h>
 #include <vcl/Forms.h>
+#include <win/DeviceWorld.h>
+#include <win/udev/UdevDeviceWorld.h>
 
 #include <QApplication>
 
@@ -22,6 +24,11 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral(ANALYZER_UPDATER_NAME));
     // The program's version resource.
     QCoreApplication::setApplicationVersion(QStringLiteral(ANALYZER_UPDATER_FILE_VERSION));
+    // The device facilities answer from udev; the monitor is read on this thread's loop.
+    win::SelectDeviceWorld(win::LinuxDeviceWorld());
+    struct TWorld {
+        ~TWorld() { win::SelectDeviceWorld({}); }
+    } world;
     try {
         TUnits units(ProgramUnits());
         // A second copy must neither unpack over this one's working folder nor talk to the

@@ -1,5 +1,7 @@
 #include "UsbTestbed.h"
 
+#include <fstream>
+
 #include "HidrawIoctls.h"
 
 #include <umockdev.h>
@@ -191,6 +193,31 @@ void UsbTestbed::attach(Plug& APlug) {
     APlug.link = std::move(link);
     APlug.pending.clear();
     ++FPlugCount;
+}
+
+std::vector<std::string> UsbTestbed::addDevices(const std::string& AFile) {
+    // The file's "P:" lines name the devices, parents first.
+    std::vector<std::string> paths;
+    {
+        std::ifstream in(AFile);
+        if (!in) throw std::runtime_error("cannot read " + AFile);
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("P: ", 0) == 0) paths.push_back("/sys" + line.substr(3));
+    }
+    std::lock_guard lock(FMutex);
+    GError* error = nullptr;
+    umockdev_testbed_add_from_file(FTestbed.get(), AFile.c_str(), &error);
+    throwIf(error, "umockdev: cannot add the devices of " + AFile);
+    return paths;
+}
+
+void UsbTestbed::removeDevices(const std::vector<std::string>& ASysfsPaths) {
+    std::lock_guard lock(FMutex);
+    for (auto it = ASysfsPaths.rbegin(); it != ASysfsPaths.rend(); ++it)
+        umockdev_testbed_uevent(FTestbed.get(), it->c_str(), "remove");
+    for (auto it = ASysfsPaths.rbegin(); it != ASysfsPaths.rend(); ++it)
+        umockdev_testbed_remove_device(FTestbed.get(), it->c_str());
 }
 
 void UsbTestbed::detach(Plug& APlug) {

@@ -50,6 +50,13 @@ public:
     // from now on.
     void plug(std::shared_ptr<Analyzer> AAnalyzer, PlugOptions AOptions = {});
 
+    // Adds the devices that a umockdev description file (the format umockdev-record writes)
+    // describes, announcing each; answers their sysfs paths. Throws std::runtime_error for a
+    // file umockdev cannot read.
+    std::vector<std::string> addDevices(const std::string& AFile);
+    // Announces the removal of a device added so, then takes it and its children away.
+    void removeDevices(const std::vector<std::string>& ASysfsPaths);
+
     // Plugs so far, re-enumerations included.
     int plugCount() const;
     // hidraw nodes present now (one per analyzer on the bus).

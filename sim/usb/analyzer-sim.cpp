@@ -1,7 +1,8 @@
-// analyzer-sim [--password-from FILE] -- PROGRAM [ARGS...]
+// analyzer-sim [--password-from FILE] [--add-devices FILE]... -- PROGRAM [ARGS...]
 // Plugs one simulated analyzer in update mode into a umockdev USB bus and runs PROGRAM in
 // that mock environment, so the program's own udev and hidapi code finds and updates the
-// simulated boot loader. Exits with PROGRAM's status. Run it under umockdev-wrapper.
+// simulated boot loader. Other devices (recorded with umockdev-record) can be put on the
+// same bus beside it. Exits with PROGRAM's status. Run it under umockdev-wrapper.
 
 #include "UsbTestbed.h"
 
@@ -35,9 +36,12 @@ void passOn(int ASignal) {
 }
 
 constexpr const char* kUsage =
-    "usage: umockdev-wrapper analyzer-sim [--password-from FILE] -- PROGRAM [ARGS...]\n"
+    "usage: umockdev-wrapper analyzer-sim [--password-from FILE] [--add-devices FILE]...\n"
+    "                                     -- PROGRAM [ARGS...]\n"
     "  --password-from FILE  TI-TXT file with the 32-byte password at 0xFFE0\n"
-    "                        (default: erased flash, so the password is 32 x 0xFF)\n";
+    "                        (default: erased flash, so the password is 32 x 0xFF)\n"
+    "  --add-devices FILE    also puts the devices of a umockdev description file (as\n"
+    "                        umockdev-record writes it) on the bus; may be repeated\n";
 
 int usage(const std::string& AProblem) {
     std::cerr << "analyzer-sim: " << AProblem << "\n" << kUsage;
@@ -47,6 +51,7 @@ int usage(const std::string& AProblem) {
 struct Arguments {
     bool help = false;
     std::optional<std::string> passwordFile;
+    std::vector<std::string> deviceFiles;
     std::vector<std::string> command;
 };
 
@@ -69,6 +74,12 @@ std::optional<Arguments> parse(int argc, char** argv, std::string& AProblem) {
                 return std::nullopt;
             }
             args.passwordFile = argv[++i];
+        } else if (a == "--add-devices") {
+            if (i + 1 >= argc) {
+                AProblem = "--add-devices needs a file";
+                return std::nullopt;
+            }
+            args.deviceFiles.emplace_back(argv[++i]);
         } else if (a.empty() || a[0] != '-') {
             AProblem = "put -- before the program to run (" + a + ")";
             return std::nullopt;
@@ -191,6 +202,7 @@ int main(int argc, char** argv) {
         auto analyzer = sim::Analyzer::create();
         if (!password.empty()) analyzer->load(kPasswordAddress, password);
         bus.plug(analyzer);
+        for (const auto& file : args->deviceFiles) bus.addDevices(file);
         return run(args->command);
     } catch (const std::exception& e) {
         std::cerr << "analyzer-sim: " << e.what() << "\n";

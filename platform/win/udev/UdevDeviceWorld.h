@@ -1,0 +1,81 @@
+#pragma once
+// The Linux world's registry and notification facets over libudev.
+//
+// USB devices (usb/usb_device) arrive and leave as device-interface broadcasts of
+// GUID_DEVINTERFACE_USB_DEVICE named \\?\USB#VID_vvvv&PID_pppp#<instance>#{A5DCBF10-...}
+// (instance: the serial number, else the sysfs port path), each followed by a device-tree
+// change. A libudev monitor is read on the event loop of the thread that makes the world
+// (the main thread), through a socket notifier.
+//
+// The registry answers under SYSTEM\CurrentControlSet\Enum\USB\VID_vvvv&PID_pppp\<instance>
+// with DeviceDesc (the product string, else "USB Input Device"), FriendlyName (serial ports:
+// the product and the port) and ClassGUID (the setup class: HID, Ports or USB). A device's
+// key is learnt when it is enumerated or arrives and kept after it leaves, as the platform
+// keeps it; a removal event's own properties fill in what is not known yet.
+
+#include <win/DeviceNotifications.h>
+#include <win/DeviceWorld.h>
+#include <win/RegistryWorld.h>
+
+#include <QString>
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+class QSocketNotifier;
+struct udev;
+struct udev_device;
+struct udev_monitor;
+
+namespace win {
+
+// What a udev usb_device becomes in the platform's terms; empty Hardware when the device
+// has no usable vendor and product numbers.
+struct TUdevUsbDevice {
+    QString Hardware;  // VID_vvvv&PID_pppp
+    QString Instance;
+    QString DeviceDesc;
+    QString FriendlyName;
+    QString ClassGUID;
+
+    QString InterfaceName() const;
+    QString KeyPath() const;  // without a final backslash
+};
+
+// Decodes one usb_device: sysfs attributes where they can be read, else the device's
+// (event's) properties. Untrusted input: every text is bounded and cleaned.
+TUdevUsbDevice DecodeUdevUsbDevice(udev_device* ADevice);
+
+class TUdevDeviceWorld : public TDeviceNotifications, public IRegistryWorld {
+public:
+    TUdevDeviceWorld();
+    ~TUdevDeviceWorld() override;
+
+    TRegistryKeyAccess KeyAccess(HKEY ARoot, const QString& AKeyPath) override;
+    std::optional<TRegistryValue> Value(HKEY ARoot, const QString& AKeyPath, const QString& AName) override;
+
+    // Whether the monitor is listening.
+    bool Monitoring() const { return FNotifier != nullptr; }
+
+private:
+    void Learn(const TUdevUsbDevice& ADevice);
+    void EnumeratePresent();
+    void ReadEvents();
+
+    struct TUdevDeleter {
+        void operator()(udev* p) const;
+        void operator()(udev_monitor* p) const;
+    };
+    std::unique_ptr<udev, TUdevDeleter> FUdev;
+    std::unique_ptr<udev_monitor, TUdevDeleter> FMonitor;
+    std::unique_ptr<QSocketNotifier> FNotifier;
+    std::mutex FLock;
+    std::map<QString, TUdevUsbDevice> FKeys;  // by lower-case key path
+};
+
+// The program's world: this one for the registry and notifications, udev setup searches.
+// Make it on the main thread.
+TDeviceWorld LinuxDeviceWorld();
+
+}  // namespace win
