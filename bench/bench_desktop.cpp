@@ -21,6 +21,7 @@
 #include <sim/Analyzer.h>
 #include <sim/usb/UsbTestbed.h>
 #include <vcl/Forms.h>
+#include <win/udev/UdevDeviceWorld.h>
 
 #include <QApplication>
 #include <QPlainTextEdit>
@@ -238,6 +239,8 @@ int main(int argc, char** argv)
     });
     heartbeat.start(1);
     try {
+        // As the updater: the device facilities answer from udev.
+        win::SelectDeviceWorld(win::LinuxDeviceWorld());
         TUnits units(ProgramUnits());
         struct TComponents {
             ~TComponents() { Application->DestroyComponents(); }
