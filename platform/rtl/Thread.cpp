@@ -232,6 +232,23 @@ void TThread::Run()
         delete this;
 }
 
+void TThread::SetOnTerminate(std::function<void(TObject* Sender)> AValue)
+{
+    std::lock_guard<std::mutex> guard(FLock);
+    FOnTerminate = std::move(AValue);
+}
+
+void TThread::DoTerminate()
+{
+    std::function<void(TObject*)> handler;
+    {
+        std::lock_guard<std::mutex> guard(FLock);
+        handler = FOnTerminate;
+    }
+    if (handler)
+        Synchronize(this, [this, &handler] { handler(this); });
+}
+
 void TThread::Terminate()
 {
     FTerminated = true;

@@ -77,6 +77,10 @@ public:
     // Waits until Execute and DoTerminate have returned.
     void WaitFor();
 
+    // Called when Execute has returned, on the main thread through Synchronize, before a
+    // FreeOnTerminate thread frees itself. May be set until Terminate is called.
+    void SetOnTerminate(std::function<void(TObject* Sender)> AValue);
+
     bool FreeOnTerminate() const { return FFreeOnTerminate; }
     void SetFreeOnTerminate(bool AValue) { FFreeOnTerminate = AValue; }
     bool Finished() const { return FFinished; }
@@ -96,7 +100,8 @@ protected:
     TThread() = default;
 
     virtual void Execute() = 0;
-    virtual void DoTerminate() {}
+    // Runs OnTerminate.
+    virtual void DoTerminate();
     virtual void TerminatedSet() {}
 
     bool Terminated() const { return FTerminated; }
@@ -115,6 +120,7 @@ private:
     mutable std::mutex FLock;
     std::condition_variable FFinishedChanged;
     std::exception_ptr FFatalException;
+    std::function<void(TObject*)> FOnTerminate;
 };
 
 inline void TThreadDeleter::operator()(TThread* AThread) const

@@ -58,6 +58,26 @@ protected:
     }
 };
 
+// Waits until it is terminated; the platform's own DoTerminate runs after it.
+class TWaitingThread : public TThread {
+public:
+    TWaitingThread(std::atomic<bool>* AExecuted, std::atomic<bool>* ADestroyed)
+        : FExecuted(AExecuted), FDestroyed(ADestroyed) {}
+    ~TWaitingThread() override { *FDestroyed = true; }
+
+protected:
+    void Execute() override
+    {
+        while (!Terminated())
+            std::this_thread::sleep_for(1ms);
+        *FExecuted = true;
+    }
+
+private:
+    std::atomic<bool>* FExecuted;
+    std::atomic<bool>* FDestroyed;
+};
+
 // Constructs slowly and only then fills a field that Execute reads.
 class TSlowConstructedThread : public TThread {
 public:
@@ -137,6 +157,28 @@ private slots:
         thread->SetFreeOnTerminate(true);
         release = true;
         QTRY_VERIFY(destroyed.load());
+    }
+
+    // OnTerminate runs on the main thread once Execute has returned, before the object goes.
+    void onTerminateRunsOnTheMainThreadBeforeTheRelease()
+    {
+        std::atomic<bool> destroyed{false};
+        std::atomic<bool> executed{false};
+        TWaitingThread* thread = TThread::Create<TWaitingThread>(&executed, &destroyed);
+        thread->SetFreeOnTerminate(true);
+        bool onMain = false;
+        bool afterExecute = false;
+        bool beforeRelease = false;
+        thread->SetOnTerminate([&](TObject* Sender) {
+            onMain = QThread::currentThread() == QCoreApplication::instance()->thread();
+            afterExecute = executed.load();
+            beforeRelease = !destroyed.load() && Sender == thread;
+        });
+        thread->Terminate();
+        QTRY_VERIFY(destroyed.load());
+        QVERIFY(onMain);
+        QVERIFY(afterExecute);
+        QVERIFY(beforeRelease);
     }
 
     void freeTerminatesThroughTheDerivedTerminatedSetAndWaits()
