@@ -20,6 +20,7 @@ const std::vector<TUnitInit>& ProgramUnits()
         {mCodeSite::Initialization, mCodeSite::Finalization},
         {mCodeSiteHelper::Initialization, mCodeSiteHelper::Finalization},
         {m_bsl430::Initialization, m_bsl430::Finalization},
+        {svc::Initialization, svc::Finalization},
     };
     return units;
 }

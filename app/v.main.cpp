@@ -3,6 +3,7 @@
 #include "Pictures.h"
 
 #include <svc.bsl430.h>
+#include <svc.dvcObserverTh.h>
 #include <svc.h>
 #include <svc.resMng.h>
 
@@ -212,6 +213,7 @@ void TvMain::FormCreate(TObject*)
             failed();
             return;
         }
+        InitDvcObserver();
         TThread::Synchronize(nullptr, [self] {
             if (self)
                 self->InitSucceeded();
@@ -236,6 +238,44 @@ void TvMain::InitSucceeded()
 void TvMain::InitFailed(const QString& AErMsg)
 {
     MessageDlg(QStringLiteral("Fatal error during initailization.\r\n") + AErMsg, mtError, {mbOK}, 0);
+}
+
+void TvMain::InitDvcObserver()
+{
+    const QPointer<TvMain> self(this);
+    TdvcObserverTh* observer = GetDvcObserverTh();
+    observer->SetOnArrived([self](TObservedInfos* AInfos) {
+        if (self)
+            self->DvcArrived(*AInfos);
+    });
+    observer->SetOnRemoved([self](TObservedInfos* AInfos) {
+        if (self)
+            self->DvcRemoved(*AInfos);
+    });
+    observer->ClearAndReg({GUID_DEVINTERFACE_USB_DEVICE, GUID_DEVCLASS_HIDCLASS});
+    observer->Search();
+}
+
+void TvMain::DvcArrived(const TObservedInfos& AInfos)
+{
+    if (ButtonUpdate->isEnabled())
+        return;
+    if (AInfos.VID() != QLatin1String("2047") || AInfos.PID() != QLatin1String("0200"))
+        return;
+    LabelCanUpdate->SetCaption(cDetectedText);
+    LabelCanUpdate->SetFontColor(cDetectedColor);
+    UpdateButton();
+}
+
+void TvMain::DvcRemoved(const TObservedInfos& AInfos)
+{
+    if (LabelCanUpdate->Caption() != cDetectedText)
+        return;
+    if (AInfos.VID() != QLatin1String("2047") || AInfos.PID() != QLatin1String("0200"))
+        return;
+    LabelCanUpdate->SetCaption(cNotDetectedText);
+    LabelCanUpdate->SetFontColor(cNotDetectedColor);
+    UpdateButton();
 }
 
 void TvMain::UpdateButton()
