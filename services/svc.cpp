@@ -5,6 +5,11 @@
 #include <rtl/Thread.h>
 #include <spring/Container.h>
 
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
 TsvcResMng* svcResMng = nullptr;
 TsvcBsl430* svcBsl430 = nullptr;
 
@@ -30,7 +35,17 @@ void svc::Initialization()
     GlobalContainer().Build();
 }
 
+// The observer thread releases its notification window through the main thread and holds a
+// logger of the factory: the units finalised after this one must find it gone. The wait has
+// a bound; a thread that overstays it is left to the end of the process.
 void svc::Finalization()
 {
-    GetDvcObserverTh()->Terminate();
+    TdvcObserverTh* observer = GetDvcObserverTh();
+    auto released = std::make_shared<std::atomic<bool>>(false);
+    observer->SetOnTerminate([released](TObject*) { *released = true; });
+    observer->Terminate();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!*released && std::chrono::steady_clock::now() < deadline)
+        if (!CheckSynchronize())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }

@@ -5,6 +5,7 @@
 // recorded and closed as soon as they show, so nothing blocks.
 
 #include <MainBlock.h>
+#include <svc.dvcObserverTh.h>
 #include <svc.bsl430.h>
 #include <svc.h>
 #include <svc.resMng.h>
@@ -14,6 +15,13 @@
 #include <rtl/Units.h>
 #include <sim/Analyzer.h>
 #include <vcl/Forms.h>
+#include <win/DeviceClassGuids.h>
+#include <win/DeviceWorld.h>
+#include <win/MemoryNotificationWorld.h>
+#include <win/MemoryRegistryWorld.h>
+#include <win/MemorySetupWorld.h>
+#include <win/SetupApi.h>
+#include <win/WinReg.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -24,7 +32,10 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 struct TShownBox {
@@ -56,6 +67,119 @@ protected:
     }
 };
 
+// Holds the thread that reaches it until the test opens it (at most a minute).
+class TGate {
+public:
+    void Arm()
+    {
+        std::lock_guard lock(FLock);
+        FArmed = true;
+        FOpen = false;
+        FReached = false;
+    }
+    void Pass()
+    {
+        std::unique_lock lock(FLock);
+        if (!FArmed)
+            return;
+        FReached = true;
+        FChanged.notify_all();
+        FChanged.wait_for(lock, std::chrono::minutes(1), [this] { return FOpen; });
+        FArmed = false;
+    }
+    void Open()
+    {
+        std::lock_guard lock(FLock);
+        FOpen = true;
+        FChanged.notify_all();
+    }
+    bool Reached() const
+    {
+        std::lock_guard lock(FLock);
+        return FReached;
+    }
+
+private:
+    mutable std::mutex FLock;
+    std::condition_variable FChanged;
+    bool FArmed = false;
+    bool FOpen = false;
+    bool FReached = false;
+};
+
+// Registrations of the HID class wait at the gate: the interface class before it is watched.
+class TGatedNotifications : public win::TMemoryNotificationWorld {
+public:
+    TGate HidRegistration;
+
+protected:
+    bool AcceptRegistration(HWND ARecipient, const TGUID& AClass) override
+    {
+        if (AClass == GUID_DEVCLASS_HIDCLASS)
+            HidRegistration.Pass();
+        return TMemoryNotificationWorld::AcceptRegistration(ARecipient, AClass);
+    }
+};
+
+// Searches wait at the gate.
+class TGatedSetup : public win::TMemorySetupWorld {
+public:
+    TGate Search;
+
+    bool PresentDevices(const TGUID& AClass, std::vector<win::TSetupDevice>& ADevices, DWORD& AError) override
+    {
+        Search.Pass();
+        return TMemorySetupWorld::PresentDevices(AClass, ADevices, AError);
+    }
+};
+
+// The devices the window can see: a search lists the HID devices, an arrival or removal of a
+// USB device comes as a notification with its registry key.
+struct TTestDeviceWorld {
+    std::shared_ptr<win::TMemoryRegistryWorld> Registry = std::make_shared<win::TMemoryRegistryWorld>();
+    std::shared_ptr<TGatedNotifications> Notifications = std::make_shared<TGatedNotifications>();
+    std::shared_ptr<TGatedSetup> Setup = std::make_shared<TGatedSetup>();
+
+    // AWithSetup false: the device-setup library is missing.
+    explicit TTestDeviceWorld(bool AWithSetup = true)
+    {
+        win::SelectDeviceWorld({Registry, Notifications, AWithSetup ? Setup : nullptr});
+    }
+    ~TTestDeviceWorld() { win::SelectDeviceWorld({}); }
+    TTestDeviceWorld(const TTestDeviceWorld&) = delete;
+    TTestDeviceWorld& operator=(const TTestDeviceWorld&) = delete;
+
+    // A present HID device with the hardware ids "HID\<AIds>&REV_0200" and "HID\<AIds>".
+    DWORD AddHidDevice(const QString& AIds)
+    {
+        win::TSetupDevice device;
+        device.ClassGuid = GUID_DEVCLASS_HIDCLASS;
+        device.Properties[SPDRP_DEVICEDESC] = win::SetupSz(QStringLiteral("USB Input Device"));
+        device.Properties[SPDRP_HARDWAREID] =
+            win::SetupMultiSz({"HID\\" + AIds + "&REV_0200", "HID\\" + AIds});
+        device.Properties[SPDRP_CLASSGUID] = win::SetupSz(GUIDToString(GUID_DEVCLASS_HIDCLASS));
+        return Setup->AddDevice(device);
+    }
+    // The USB device AIds (VID_vvvv&PID_pppp) with instance AInstance arrives or leaves.
+    void Arrive(const QString& AIds, const QString& AInstance)
+    {
+        const QString key = "SYSTEM\\CurrentControlSet\\Enum\\USB\\" + AIds + "\\" + AInstance;
+        Registry->AddKey(HKEY_LOCAL_MACHINE, key);
+        Registry->SetString(HKEY_LOCAL_MACHINE, key, QStringLiteral("DeviceDesc"), QStringLiteral("MSP430 USB BSL"));
+        Notifications->Arrive(GUID_DEVINTERFACE_USB_DEVICE, UsbName(AIds, AInstance));
+    }
+    void Remove(const QString& AIds, const QString& AInstance)
+    {
+        Notifications->Remove(GUID_DEVINTERFACE_USB_DEVICE, UsbName(AIds, AInstance));
+    }
+    static QString UsbName(const QString& AIds, const QString& AInstance)
+    {
+        return "\\\\?\\USB#" + AIds + "#" + AInstance + "#{A5DCBF10-6530-11D2-901F-00C04FB951ED}";
+    }
+};
+
+inline const QString cAnalyzerIds = QStringLiteral("VID_2047&PID_0200");
+
 // The package's password bytes, from its TI-TXT text.
 inline std::vector<std::uint8_t> PackagePassword()
 {
@@ -68,7 +192,10 @@ inline std::vector<std::uint8_t> PackagePassword()
 
 class TWindowHarness {
 public:
-    TWindowHarness() : FClockOverride(FClock), FUnits(std::make_unique<TUnits>(ProgramUnits())) {}
+    explicit TWindowHarness(bool AWithSetup = true)
+        : FWorld(AWithSetup), FClockOverride(FClock), FUnits(std::make_unique<TUnits>(ProgramUnits()))
+    {
+    }
 
     ~TWindowHarness() { Stop(); }
 
@@ -117,10 +244,12 @@ public:
         return analyzer;
     }
 
+    TTestDeviceWorld& World() { return FWorld; }
     TTestClock& Clock() { return FClock; }
     TMessageBoxes& Boxes() { return FBoxes; }
 
 private:
+    TTestDeviceWorld FWorld;
     TTestClock FClock;
     TClockOverride FClockOverride;
     TMessageBoxes FBoxes;

@@ -9,6 +9,8 @@ private slots:
     void failure()
     {
         TWindowHarness harness;
+        // An analyzer is attached: detection is never wired after a failure.
+        harness.World().AddHidDevice(cAnalyzerIds);
         harness.Create();
         QVERIFY(QTest::qWaitFor([&] { return !harness.Boxes().Shown.isEmpty(); }, 30000));
         QVERIFY(QTest::qWaitFor([] { return QThreadPool::globalInstance()->activeThreadCount() == 0; }, 30000));
@@ -26,6 +28,8 @@ private slots:
         QVERIFY(!vMain->LabelBinVersion->isEnabled());
         QCOMPARE(vMain->LabelCanUpdate->Caption(), cNotDetectedText);
         QVERIFY(!vMain->ButtonUpdate->isEnabled());
+        QCOMPARE(harness.World().Setup->SearchCount(), 0);
+        QVERIFY(harness.World().Notifications->RegistrationAttempts().isEmpty());
         // Closing works: no task is left.
         QVERIFY(vMain->Close());
     }

@@ -66,6 +66,22 @@ private slots:
         QVERIFY(harness.Boxes().Shown.isEmpty());
     }
 
+    // Without the device-setup library the observer thread cannot be made: the start ends
+    // in the units' initialisation, the units started before are finalised, no window shows.
+    void setupLibraryMissing()
+    {
+        TTestDeviceWorld world(false);
+        bool raised = false;
+        try {
+            TUnits units(ProgramUnits());
+        } catch (const Exception&) {
+            raised = true;
+        }
+        QVERIFY(raised);
+        QCOMPARE(Application, nullptr);
+        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+    }
+
     void shutDownOrder()
     {
         TWindowHarness harness;
