@@ -163,14 +163,20 @@ struct TTestDeviceWorld {
     // The USB device AIds (VID_vvvv&PID_pppp) with instance AInstance arrives or leaves.
     void Arrive(const QString& AIds, const QString& AInstance)
     {
+        AddRegistryKey(AIds, AInstance);
+        Notifications->Arrive(GUID_DEVINTERFACE_USB_DEVICE, UsbName(AIds, AInstance));
+    }
+    // The device's registry key stays while its removal is told.
+    void Remove(const QString& AIds, const QString& AInstance)
+    {
+        AddRegistryKey(AIds, AInstance);
+        Notifications->Remove(GUID_DEVINTERFACE_USB_DEVICE, UsbName(AIds, AInstance));
+    }
+    void AddRegistryKey(const QString& AIds, const QString& AInstance)
+    {
         const QString key = "SYSTEM\\CurrentControlSet\\Enum\\USB\\" + AIds + "\\" + AInstance;
         Registry->AddKey(HKEY_LOCAL_MACHINE, key);
         Registry->SetString(HKEY_LOCAL_MACHINE, key, QStringLiteral("DeviceDesc"), QStringLiteral("MSP430 USB BSL"));
-        Notifications->Arrive(GUID_DEVINTERFACE_USB_DEVICE, UsbName(AIds, AInstance));
-    }
-    void Remove(const QString& AIds, const QString& AInstance)
-    {
-        Notifications->Remove(GUID_DEVINTERFACE_USB_DEVICE, UsbName(AIds, AInstance));
     }
     static QString UsbName(const QString& AIds, const QString& AInstance)
     {
