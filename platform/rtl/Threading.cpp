@@ -2,11 +2,42 @@
 
 #include <QThreadPool>
 
+#include <deque>
+
+namespace {
+
+// Tasks wait here for a pool worker. The pool is given runnables that carry nothing: each
+// takes the oldest task from this queue, so the hand-over is under our own lock.
+struct TTaskQueue {
+    std::mutex Lock;
+    std::deque<ITask> Tasks;
+};
+
+TTaskQueue& Queue()
+{
+    // Never destroyed: pool workers may still take from it while the program ends.
+    static TTaskQueue* queue = new TTaskQueue;
+    return *queue;
+}
+
+}  // namespace
+
 ITask TTask::Run(TProc AProc)
 {
     auto task = std::make_shared<TTask>(std::move(AProc));
-    // The pool holds the task until the procedure has ended.
-    QThreadPool::globalInstance()->start([task] { task->Execute(); });
+    {
+        std::lock_guard<std::mutex> guard(Queue().Lock);
+        Queue().Tasks.push_back(task);
+    }
+    QThreadPool::globalInstance()->start([] {
+        ITask next;
+        {
+            std::lock_guard<std::mutex> guard(Queue().Lock);
+            next = std::move(Queue().Tasks.front());
+            Queue().Tasks.pop_front();
+        }
+        next->Execute();
+    });
     return task;
 }
 
