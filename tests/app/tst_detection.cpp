@@ -335,9 +335,9 @@ private slots:
         QVERIFY(!vMain->ButtonUpdate->isEnabled());
         QCOMPARE(vMain->ProgressBar->State(), pbsNormal);
         harness.World().Remove(cAnalyzerIds, "A");
+        QVERIFY(WaitFor([] { return !Detected(); }));
         harness.World().Arrive(cAnalyzerIds, "A");
-        Settle(harness);
-        QVERIFY(Detected());
+        QVERIFY(WaitFor(Detected));
         QVERIFY(!vMain->ButtonUpdate->isEnabled());
         QVERIFY(harness.Boxes().Shown.isEmpty());
         QVERIFY(vMain->Close());
