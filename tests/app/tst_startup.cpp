@@ -82,6 +82,24 @@ private slots:
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
+    // The observer thread releases its device observer through the main thread; the
+    // locator's finalisation serves that hand-off and waits for it, so the notifications are
+    // withdrawn by the time the logging units end.
+    void observerReleasedAtShutDown()
+    {
+        TWindowHarness harness;
+        harness.Create();
+        QVERIFY(harness.WaitInitialized());
+        QVERIFY(harness.World().Notifications->Withdrawals().isEmpty());
+        vMain->Close();
+        QVERIFY(QTest::qWaitFor([] { return Application->Terminated(); }, 30000));
+        harness.Stop();
+        QList<TGUID> withdrawn;
+        for (const auto& withdrawal : harness.World().Notifications->Withdrawals())
+            withdrawn << withdrawal.Class;
+        QVERIFY(withdrawn.contains(GUID_DEVINTERFACE_USB_DEVICE));
+    }
+
     void shutDownOrder()
     {
         TWindowHarness harness;
