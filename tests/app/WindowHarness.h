@@ -202,6 +202,11 @@ public:
         : FWorld(AWithSetup), FClockOverride(FClock), FUnits(std::make_unique<TUnits>(ProgramUnits()))
     {
     }
+    // The program's units over another device world (the Linux one), selected until the end.
+    explicit TWindowHarness(const win::TDeviceWorld& AWorld)
+        : FWorld(true), FOtherWorld(AWorld), FClockOverride(FClock), FUnits(std::make_unique<TUnits>(ProgramUnits()))
+    {
+    }
 
     ~TWindowHarness() { Stop(); }
 
@@ -255,7 +260,16 @@ public:
     TMessageBoxes& Boxes() { return FBoxes; }
 
 private:
+    struct TOtherWorld {
+        explicit TOtherWorld(std::optional<win::TDeviceWorld> AWorld = std::nullopt)
+        {
+            if (AWorld)
+                win::SelectDeviceWorld(*AWorld);
+        }
+    };
+
     TTestDeviceWorld FWorld;
+    TOtherWorld FOtherWorld;
     TTestClock FClock;
     TClockOverride FClockOverride;
     TMessageBoxes FBoxes;
