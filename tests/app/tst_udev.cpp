@@ -5,7 +5,6 @@
 
 #include <sim/usb/UsbTestbed.h>
 #include <win/udev/UdevDeviceWorld.h>
-#include <win/udev/UdevSetupWorld.h>
 
 class TestUdev : public QObject {
     Q_OBJECT
@@ -19,9 +18,9 @@ private slots:
 
     void pluggedAfterStart()
     {
-        const auto devices = std::make_shared<win::TUdevDeviceWorld>();
-        QVERIFY(devices->Listening());
-        TWindowHarness harness(win::TDeviceWorld{devices, devices, std::make_shared<win::TUdevSetupWorld>()});
+        const win::TDeviceWorld world = win::LinuxDeviceWorld();
+        QVERIFY(std::static_pointer_cast<win::TUdevDeviceWorld>(world.Registry)->Monitoring());
+        TWindowHarness harness(world);
         harness.Create();
         QVERIFY(harness.WaitInitialized());
         QCOMPARE(vMain->LabelCanUpdate->Caption(), cNotDetectedText);
