@@ -3,6 +3,7 @@
 #include <rtl/SysUtils.h>
 
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -17,11 +18,23 @@ struct TLoggerDictionary {
 };
 
 TLoggerDictionary* FLoggers = nullptr;
+// Set by finalisation: a logger asked for afterwards is the global one, so a late caller
+// neither finds a freed dictionary nor makes a new one that nobody frees.
+bool FFinalized = false;
 
-TLoggerDictionary& Dictionary()
+// Pool workers create loggers too; recursive because the coloured create calls the plain one.
+std::recursive_mutex& FactoryLock()
 {
-    TCodeSiteLoggerFactory::ClassCreate();
-    return *FLoggers;
+    static std::recursive_mutex* lock = new std::recursive_mutex;  // outlives static teardown
+    return *lock;
+}
+
+// The dictionary, made on first use; null after finalisation.
+TLoggerDictionary* Dictionary()
+{
+    if (!FLoggers && !FFinalized)
+        FLoggers = new TLoggerDictionary;
+    return FLoggers;
 }
 
 }  // namespace
@@ -58,13 +71,16 @@ void TCodeSiteLogDataModule::SetLog(TCodeSiteLogger* AValue)
 
 TCodeSiteLogger* TCodeSiteLoggerFactory::CreateCodeSiteLogger(const QString& ACategory)
 {
+    std::lock_guard<std::recursive_mutex> guard(FactoryLock());
+    TLoggerDictionary* loggers = Dictionary();
+    if (!loggers)
+        return CodeSite();
     auto logger = std::make_unique<TCodeSiteLogger>();
     logger->SetCategory(ACategory);
     TCodeSiteLogger* result = logger.get();
-    TLoggerDictionary& loggers = Dictionary();
-    std::unique_ptr<TCodeSiteLogger>& slot = loggers.Items[ACategory];
+    std::unique_ptr<TCodeSiteLogger>& slot = loggers->Items[ACategory];
     if (slot)
-        loggers.Retired.push_back(std::move(slot));
+        loggers->Retired.push_back(std::move(slot));
     slot = std::move(logger);
     return result;
 }
@@ -72,9 +88,12 @@ TCodeSiteLogger* TCodeSiteLoggerFactory::CreateCodeSiteLogger(const QString& ACa
 TCodeSiteLogger* TCodeSiteLoggerFactory::CreateCodeSiteLogger(const QString& ACategory, TColor ABgColor,
                                                               TColor AFontColor)
 {
-    const TLoggerDictionary& loggers = Dictionary();
+    std::lock_guard<std::recursive_mutex> guard(FactoryLock());
+    const TLoggerDictionary* loggers = Dictionary();
+    if (!loggers)
+        return CodeSite();
     QString key = ACategory;
-    for (int n = 1; loggers.Items.contains(key); ++n)
+    for (int n = 1; loggers->Items.contains(key); ++n)
         key = Format(QStringLiteral("%s[%d]"), {ACategory, n});
     TCodeSiteLogger* logger = CreateCodeSiteLogger(key);
     logger->SetCategoryColor(ABgColor);
@@ -85,15 +104,20 @@ TCodeSiteLogger* TCodeSiteLoggerFactory::CreateCodeSiteLogger(const QString& ACa
 TCodeSiteLogger* TCodeSiteLoggerFactory::CreateOrSelectLogger(const QString& ACategory, TColor ABgColor,
                                                               TColor AFontColor)
 {
-    const TLoggerDictionary& loggers = Dictionary();
-    const auto found = loggers.Items.find(ACategory);
-    if (found != loggers.Items.end())
+    // One lock over the look-up and the create: threads asking at once share one logger.
+    std::lock_guard<std::recursive_mutex> guard(FactoryLock());
+    const TLoggerDictionary* loggers = Dictionary();
+    if (!loggers)
+        return CodeSite();
+    const auto found = loggers->Items.find(ACategory);
+    if (found != loggers->Items.end())
         return found->second.get();
     return CreateCodeSiteLogger(ACategory, ABgColor, AFontColor);
 }
 
 TCodeSiteLogger* TCodeSiteLoggerFactory::GetLoggers(const QString& Category)
 {
+    std::lock_guard<std::recursive_mutex> guard(FactoryLock());
     if (FLoggers) {
         const auto found = FLoggers->Items.find(Category);
         if (found != FLoggers->Items.end())
@@ -104,12 +128,16 @@ TCodeSiteLogger* TCodeSiteLoggerFactory::GetLoggers(const QString& Category)
 
 void TCodeSiteLoggerFactory::ClassCreate()
 {
+    std::lock_guard<std::recursive_mutex> guard(FactoryLock());
+    FFinalized = false;
     if (!FLoggers)
         FLoggers = new TLoggerDictionary;
 }
 
 void TCodeSiteLoggerFactory::ClassDestroy()
 {
+    std::lock_guard<std::recursive_mutex> guard(FactoryLock());
+    FFinalized = true;
     if (!FLoggers)
         return;
     // Clear the class variable first, so nothing finds a dictionary that is being freed.
@@ -120,6 +148,7 @@ void TCodeSiteLoggerFactory::ClassDestroy()
 
 bool TCodeSiteLoggerFactory::HasLoggers()
 {
+    std::lock_guard<std::recursive_mutex> guard(FactoryLock());
     return FLoggers != nullptr;
 }
 

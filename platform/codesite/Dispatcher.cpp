@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <ctime>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <pwd.h>
 #include <sys/prctl.h>
@@ -87,6 +89,46 @@ bool MakePath(const QByteArray& APath)
     return ::stat(APath.constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// The log file, opened so that nothing at its name can stall or redirect the program: a FIFO
+// would block the open, a link would write elsewhere. Only the user's regular file is taken.
+int OpenLogFile(const QByteArray& APath)
+{
+    const int fd = ::open(APath.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0)
+        return -1;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::getuid()) {
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// Writes what standard error takes now, never waiting for a reader. Chunks of PIPE_BUF are
+// written only when poll says there is room for them, so a blocking pipe or terminal cannot
+// hold the write. Returns the bytes that did not go out.
+qsizetype WriteWithoutWaiting(int AFd, const char* AData, qsizetype ASize)
+{
+    while (ASize > 0) {
+        pollfd ready{AFd, POLLOUT, 0};
+        const int n = ::poll(&ready, 1, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || (ready.revents & (POLLERR | POLLHUP | POLLNVAL)) || !(ready.revents & POLLOUT))
+            return ASize;
+        const ssize_t written = ::write(AFd, AData, size_t(std::min<qsizetype>(ASize, PIPE_BUF)));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return -ASize - 1;  // failed: the caller looks at errno
+        }
+        AData += written;
+        ASize -= written;
+    }
+    return 0;
+}
+
 QString CurrentThreadName()
 {
     char name[17] = {};
@@ -114,9 +156,12 @@ bool TCodeSiteFileSink::Open()
     if (!MakePath(folder))
         return false;
     FPath = folder + '/' + name + ".log";
-    FFd = ::open(FPath.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (FFd < 0)
+    FFd = OpenLogFile(FPath);
+    if (FFd < 0) {
+        const QByteArray note = "The log file " + FPath + " cannot be used (not the user's regular file?); logging to standard error only.\n";
+        WriteWithoutWaiting(STDERR_FILENO, note.constData(), note.size());
         return false;
+    }
     struct stat info;
     FSize = ::fstat(FFd, &info) == 0 ? info.st_size : 0;
     return true;
@@ -129,7 +174,7 @@ void TCodeSiteFileSink::Rotate()
     const QByteArray old = FPath + ".1";
     if (::rename(FPath.constData(), old.constData()) != 0)
         ::unlink(FPath.constData());
-    FFd = ::open(FPath.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    FFd = OpenLogFile(FPath);
     struct stat info;
     FSize = FFd >= 0 && ::fstat(FFd, &info) == 0 ? info.st_size : 0;
 }
@@ -205,14 +250,18 @@ void TCodeSiteDispatcher::Dispatch(const TCodeSiteRecord& ARecord)
         const char* term = std::getenv("TERM");
         FStdErrColour = ::isatty(STDERR_FILENO) == 1 && term && *term && std::strcmp(term, "dumb") != 0;
     }
-    WriteStdErr(FStdErrColour ? ARecord.Line(true).toUtf8() + '\n' : plain);
+    // The file first: standard error is best effort and may drop records.
     FFile.Write(plain);
+    if (FStdErrDropped > 0 && WriteStdErr(QByteArray::number(FStdErrDropped) + " log records were not shown here (standard error was not read)\n"))
+        FStdErrDropped = 0;
+    if (FStdErrDropped > 0 || !WriteStdErr(FStdErrColour ? ARecord.Line(true).toUtf8() + '\n' : plain))
+        ++FStdErrDropped;
 }
 
-void TCodeSiteDispatcher::WriteStdErr(const QByteArray& ALine)
+bool TCodeSiteDispatcher::WriteStdErr(const QByteArray& ALine)
 {
     if (FStdErrBroken)
-        return;
+        return true;
     // A closed pipe must not kill the program with SIGPIPE: block it for the write and
     // swallow the one the write raised.
     sigset_t pipeSet, oldSet, pending;
@@ -221,7 +270,8 @@ void TCodeSiteDispatcher::WriteStdErr(const QByteArray& ALine)
     sigpending(&pending);
     const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
     pthread_sigmask(SIG_BLOCK, &pipeSet, &oldSet);
-    if (!WriteAll(STDERR_FILENO, ALine.constData(), ALine.size())) {
+    const qsizetype left = WriteWithoutWaiting(STDERR_FILENO, ALine.constData(), ALine.size());
+    if (left < 0) {
         if (errno == EPIPE) {
             FStdErrBroken = true;
             if (!wasPending) {
@@ -231,4 +281,6 @@ void TCodeSiteDispatcher::WriteStdErr(const QByteArray& ALine)
         }
     }
     pthread_sigmask(SIG_SETMASK, &oldSet, nullptr);
+    // A line cut short still counts as shown; one that found no room at all is dropped.
+    return left < ALine.size();
 }

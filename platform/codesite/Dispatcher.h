@@ -48,7 +48,8 @@ public:
 private:
     TCodeSiteDispatcher() = default;
     void Dispatch(const TCodeSiteRecord& ARecord);
-    void WriteStdErr(const QByteArray& ALine);
+    // False when standard error took nothing of the line.
+    bool WriteStdErr(const QByteArray& ALine);
 
     std::mutex FLock;
     std::vector<TCodeSiteCapture*> FCaptures;
@@ -56,4 +57,5 @@ private:
     bool FStdErrChecked = false;
     bool FStdErrColour = false;
     bool FStdErrBroken = false;
+    qint64 FStdErrDropped = 0;
 };

@@ -2,6 +2,14 @@
 
 namespace {
 
+// Line and paragraph separators end a line in some viewers; direction controls reorder what
+// follows them, so a device string could disguise the rest of the record.
+bool BreaksOrReordersTheLine(char16_t AChar)
+{
+    return AChar == 0x061C || AChar == 0x200E || AChar == 0x200F || AChar == 0x2028 || AChar == 0x2029
+        || (AChar >= 0x202A && AChar <= 0x202E) || (AChar >= 0x2066 && AChar <= 0x2069);
+}
+
 // One record is one line: control characters (line ends, escape sequences from device
 // strings) are shown escaped, never passed to the terminal or the file.
 QString Escaped(const QString& AText)
@@ -18,6 +26,8 @@ QString Escaped(const QString& AText)
             out += QStringLiteral("\\t");
         else if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0))
             out += QStringLiteral("\\x%1").arg(unsigned(u), 2, 16, QChar(u'0'));
+        else if (BreaksOrReordersTheLine(u))
+            out += QStringLiteral("\\u%1").arg(unsigned(u), 4, 16, QChar(u'0'));
         else
             out += c;
     }

@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -57,7 +58,8 @@ int ChildMain(int argc, char** argv)
     return 99;
 }
 
-enum class TStdErr { File, Pty, ClosedPipe };
+// UndrainedPipe: a pipe whose reader stays open and never reads, like a paused consumer.
+enum class TStdErr { File, Pty, ClosedPipe, UndrainedPipe };
 
 struct TChild {
     int ExitCode = -1;  // -1 when it did not exit normally
@@ -103,7 +105,10 @@ TChild RunChild(const QStringList& AArgs, const QMap<QString, QString>& AEnv, TS
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
             return {};
-        ::close(fds[0]);  // nobody will ever read
+        if (AStdErr == TStdErr::UndrainedPipe)
+            readFd = fds[0];  // kept open, never read
+        else
+            ::close(fds[0]);  // nobody will ever read
         childFd = fds[1];
     }
     posix_spawn_file_actions_t actions;
@@ -116,7 +121,7 @@ TChild RunChild(const QStringList& AArgs, const QMap<QString, QString>& AEnv, TS
     TChild result;
     if (rc != 0)
         return result;
-    if (readFd >= 0) {
+    if (readFd >= 0 && AStdErr == TStdErr::Pty) {
         char buffer[4096];
         for (;;) {
             const ssize_t n = ::read(readFd, buffer, sizeof buffer);
@@ -126,8 +131,15 @@ TChild RunChild(const QStringList& AArgs, const QMap<QString, QString>& AEnv, TS
         }
         ::close(readFd);
     }
+    // A child stuck in a write is killed after a generous bound, so the test fails, not hangs.
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    for (int waited = 0; ::waitpid(pid, &status, WNOHANG) == 0; ++waited) {
+        if (waited == 600)
+            ::kill(pid, SIGKILL);
+        ::usleep(100 * 1000);
+    }
+    if (AStdErr == TStdErr::UndrainedPipe)
+        ::close(readFd);
     if (WIFEXITED(status))
         result.ExitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status))
@@ -238,6 +250,28 @@ private slots:
         CodeSite()->Send(QStringLiteral("Friendly\nName"), QStringLiteral("COM3\r\x1b[2J\t."));
         const QString line = capture.Records().first().Line();
         QVERIFY2(line.endsWith(QStringLiteral("Value Friendly\\nName = COM3\\r\\x1b[2J\\t.")), qPrintable(line));
+    }
+
+    void separatorsAndDirectionControlsAreEscaped_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("line separator") << QStringLiteral("a\u2028b") << QStringLiteral("a\\u2028b");
+        QTest::newRow("paragraph separator") << QStringLiteral("a\u2029b") << QStringLiteral("a\\u2029b");
+        QTest::newRow("right-to-left override") << QStringLiteral("a\u202Eb") << QStringLiteral("a\\u202eb");
+        QTest::newRow("isolate") << QStringLiteral("\u2067x\u2069") << QStringLiteral("\\u2067x\\u2069");
+        QTest::newRow("marks") << QStringLiteral("\u200E\u200F\u061C") << QStringLiteral("\\u200e\\u200f\\u061c");
+        QTest::newRow("other text stays") << QStringLiteral("Analyzer \u00e4\u20ac") << QStringLiteral("Analyzer \u00e4\u20ac");
+    }
+
+    void separatorsAndDirectionControlsAreEscaped()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        TCodeSiteCapture capture;
+        CodeSite()->SendError(text);
+        const QString line = capture.Records().first().Line();
+        QVERIFY2(line.endsWith(QStringLiteral("Error ") + shown), qPrintable(line));
     }
 
     void capturesFilterAndEnd()
@@ -367,6 +401,43 @@ private slots:
         QCOMPARE(child.ExitCode, 0);
         // Logging went on into the file.
         QVERIFY(ReadFile(dir.filePath(QStringLiteral("tst_codesite/tst_codesite.log"))).contains("Value AMsg = done"));
+    }
+
+    void standardErrorNobodyReadsNeverStopsLogging()
+    {
+        // Far more than a pipe holds: a blocking write would stall the child for good.
+        QTemporaryDir dir;
+        const TChild child = RunChild({"--child-fill", "400", "1000"}, {{"XDG_STATE_HOME", dir.path()}},
+                                      TStdErr::UndrainedPipe);
+        QCOMPARE(child.Signal, 0);
+        QCOMPARE(child.ExitCode, 0);
+        // The file has every record.
+        QVERIFY(ReadFile(dir.filePath(QStringLiteral("tst_codesite/tst_codesite.log"))).contains("Value record 399 = x"));
+    }
+
+    void logPathThatIsNoRegularFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("fifo") << "fifo";
+        QTest::newRow("link") << "link";
+    }
+
+    void logPathThatIsNoRegularFile()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("tst_codesite")));
+        const QByteArray log = dir.filePath(QStringLiteral("tst_codesite/tst_codesite.log")).toLocal8Bit();
+        const QByteArray target = dir.filePath(QStringLiteral("elsewhere")).toLocal8Bit();
+        if (kind == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(log.constData(), 0600), 0);
+        else
+            QCOMPARE(::symlink(target.constData(), log.constData()), 0);
+        const TChild child = RunChild({"--child-send", "TsvcBsl430"}, {{"XDG_STATE_HOME", dir.path()}});
+        QCOMPARE(child.ExitCode, 0);
+        QVERIFY2(child.StdErr.contains("Value AMsg = done"), child.StdErr.constData());
+        QVERIFY(child.StdErr.contains("cannot be used"));
+        QVERIFY(!QFileInfo::exists(QString::fromLocal8Bit(target)));
     }
 
     void concurrentSendersWriteWholeRecords()

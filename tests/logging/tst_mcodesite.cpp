@@ -7,6 +7,9 @@
 #include <QTest>
 
 #include <atomic>
+#include <latch>
+#include <thread>
+#include <vector>
 #include <memory>
 #include <optional>
 
@@ -272,6 +275,38 @@ private slots:
         // A second start-up begins with an empty dictionary.
         FUnits.emplace(std::initializer_list<TUnitInit>{{mCodeSite::Initialization, mCodeSite::Finalization}});
         QCOMPARE(TCodeSiteLoggerFactory::CreateCodeSiteLogger(QStringLiteral("BSL"), Lavender, 0)->Category(), QStringLiteral("BSL"));
+    }
+
+    void threadsSelectingOneCategoryAtOnceShareOneLogger()
+    {
+        CodeSite();
+        const int before = TCodeSiteCapture::LiveLoggerCount();
+        constexpr int Threads = 8;
+        std::vector<TCodeSiteLogger*> got(Threads, nullptr);
+        std::latch start(Threads);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < Threads; ++i)
+            threads.emplace_back([&, i] {
+                start.arrive_and_wait();
+                got[i] = TCodeSiteLoggerFactory::CreateOrSelectLogger(QStringLiteral("TTask"), Grey, 0);
+            });
+        for (std::thread& thread : threads)
+            thread.join();
+        for (TCodeSiteLogger* logger : got)
+            QCOMPARE(logger, got.front());
+        QCOMPARE(TCodeSiteCapture::LiveLoggerCount(), before + 1);
+    }
+
+    void aCallAfterShutDownGetsTheGlobalLoggerAndMakesNothing()
+    {
+        CodeSite();
+        FUnits.reset();
+        const int before = TCodeSiteCapture::LiveLoggerCount();
+        QCOMPARE(TCodeSiteLoggerFactory::CreateOrSelectLogger(QStringLiteral("late"), Grey, 0), CodeSite());
+        QCOMPARE(TCodeSiteLoggerFactory::CreateCodeSiteLogger(QStringLiteral("late")), CodeSite());
+        QCOMPARE(TCodeSiteLoggerFactory::CreateCodeSiteLogger(QStringLiteral("late"), Grey, 0), CodeSite());
+        QVERIFY(!TCodeSiteLoggerFactory::HasLoggers());
+        QCOMPARE(TCodeSiteCapture::LiveLoggerCount(), before);
     }
 };
 
