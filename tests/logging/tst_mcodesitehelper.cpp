@@ -11,6 +11,10 @@
 
 #include <optional>
 
+#include <dlfcn.h>
+
+static void ThisProgramMarker() {}
+
 class TestCodeSiteHelper : public QObject {
     Q_OBJECT
 
@@ -103,6 +107,17 @@ private slots:
         QCOMPARE(capture.Records().first().Text, raised);
         QCOMPARE(capture.Records().first().Logger, CodeSite());
         QVERIFY(!raised.contains(QStringLiteral("Addr: 00000000")));
+
+        // The address is an offset in this program, the same on every run: added to the
+        // program's load address it lands inside the program again.
+        Dl_info self{};
+        QVERIFY(::dladdr(reinterpret_cast<void*>(&ThisProgramMarker), &self) != 0);
+        bool ok = false;
+        const quintptr offset = raised.section(QStringLiteral("Addr: "), 1).left(8).toULongLong(&ok, 16);
+        QVERIFY(ok);
+        Dl_info there{};
+        QVERIFY(::dladdr(static_cast<char*>(self.dli_fbase) + offset, &there) != 0);
+        QCOMPARE(there.dli_fbase, self.dli_fbase);
     }
 
     void logExitMethodCarriesTheResult_data()
