@@ -32,6 +32,15 @@ constexpr quint8 cFast = 1;
 const QString cRamBslVersion = QStringLiteral("00.07.08.38");
 const QString cBorTwiceVersions[] = {QStringLiteral("00.06.05.34"), QStringLiteral("00.07.08.38")};
 
+// Best effort: a note on the global logger, and nothing more if that fails too.
+void ExitRecordFailed(const QString& AMethodName) noexcept
+{
+    try {
+        CodeSite()->SendError(QStringLiteral("The exit record of %1 could not be written").arg(AMethodName));
+    } catch (...) {
+    }
+}
+
 // The exit record with the method's result, written on every way out.
 class TExitWithResult {
 public:
@@ -39,7 +48,15 @@ public:
         : FLog(ALog), FMethodName(AMethodName), FResult(AResult)
     {
     }
-    ~TExitWithResult() { LogExitMethod(FLog, FMethodName, FResult); }
+    // Runs while an exception may be unwinding: a failing record must not end the program.
+    ~TExitWithResult()
+    {
+        try {
+            LogExitMethod(FLog, FMethodName, FResult);
+        } catch (...) {
+            ExitRecordFailed(FMethodName);
+        }
+    }
     TExitWithResult(const TExitWithResult&) = delete;
     TExitWithResult& operator=(const TExitWithResult&) = delete;
 
@@ -53,7 +70,14 @@ private:
 class TExitMethod {
 public:
     TExitMethod(TCodeSiteLogger* ALog, const QString& AMethodName) : FLog(ALog), FMethodName(AMethodName) {}
-    ~TExitMethod() { FLog->ExitMethod(FMethodName); }
+    ~TExitMethod()
+    {
+        try {
+            FLog->ExitMethod(FMethodName);
+        } catch (...) {
+            ExitRecordFailed(FMethodName);
+        }
+    }
     TExitMethod(const TExitMethod&) = delete;
     TExitMethod& operator=(const TExitMethod&) = delete;
 
