@@ -9,6 +9,11 @@ envs=()
 while [ $# -gt 0 ] && [ "$1" != "--" ]; do envs+=("$1"); shift; done
 shift
 cd "$work"
+# Sanitizer defaults come first so that whatever the caller set still wins. umockdev-wrapper
+# preloads its library ahead of the ASan runtime, hence no link order check.
 exec env QTEST_DISABLE_STACK_DUMP=1 QT_QPA_PLATFORM=offscreen \
   XDG_RUNTIME_DIR="$work/runtime" TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state" \
-  HOME="$work/home" ASAN_OPTIONS=verify_asan_link_order=0 "${envs[@]}" "$@"
+  HOME="$work/home" \
+  ASAN_OPTIONS="verify_asan_link_order=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}" \
+  UBSAN_OPTIONS="print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}" \
+  "${envs[@]}" "$@"

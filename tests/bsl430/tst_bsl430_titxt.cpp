@@ -55,6 +55,10 @@ void* operator new(std::size_t ASize) {
     throw std::bad_alloc();
 }
 
+// The deletes must match the new above, or a checked allocator sees malloc freed by delete.
+void operator delete(void* APointer) noexcept { std::free(APointer); }
+void operator delete(void* APointer, std::size_t) noexcept { std::free(APointer); }
+
 class TestBslTiTxt : public QObject {
     Q_OBJECT
 
