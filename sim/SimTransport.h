@@ -2,7 +2,7 @@
 // The simulated analyzer in the same process: the library's own tests and the benchmark
 // plug analyzers into sim::Bus and drive them through this library build.
 
-#include "Transport.h"
+#include <Transport.h>
 
 #include <memory>
 

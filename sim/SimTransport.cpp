@@ -1,6 +1,6 @@
 #include "SimTransport.h"
 
-#include <sim/Analyzer.h>
+#include "Analyzer.h"
 
 namespace bsl430 {
 
