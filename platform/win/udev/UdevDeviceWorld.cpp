@@ -1,5 +1,7 @@
 #include "UdevDeviceWorld.h"
 
+#include "UdevText.h"
+
 #include <win/Dbt.h>
 #include <win/DeviceClassGuids.h>
 #include <win/udev/UdevSetupWorld.h>
@@ -63,20 +65,8 @@ QString CleanInstance(QString AText)
     return AText;
 }
 
-bool Hex16(const QString& AText, unsigned& AValue)
-{
-    bool ok = false;
-    const unsigned value = AText.trimmed().toUInt(&ok, 16);
-    if (!ok || value > 0xFFFF)
-        return false;
-    AValue = value;
-    return true;
-}
-
-QString Hex4(unsigned AValue)
-{
-    return QStringLiteral("%1").arg(AValue, 4, 16, QLatin1Char('0')).toUpper();
-}
+using win::udevids::Hex16;
+using win::udevids::Hex4;
 
 QString Attribute(udev_device* ADevice, const char* AName)
 {

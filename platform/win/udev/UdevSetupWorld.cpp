@@ -1,5 +1,7 @@
 #include "UdevSetupWorld.h"
 
+#include "UdevText.h"
+
 #include <win/DeviceClassGuids.h>
 #include <win/SetupApi.h>
 #include <win/WinError.h>
@@ -24,21 +26,8 @@ QString Text(const char* AValue)
     return AValue ? QString::fromUtf8(AValue).trimmed() : QString();
 }
 
-// A four-digit hexadecimal number from udev text; false for anything else.
-bool Hex16(const QString& AText, unsigned& AValue)
-{
-    bool ok = false;
-    const unsigned value = AText.toUInt(&ok, 16);
-    if (!ok || value > 0xFFFF)
-        return false;
-    AValue = value;
-    return true;
-}
-
-QString Hex4(unsigned AValue)
-{
-    return QStringLiteral("%1").arg(AValue, 4, 16, QLatin1Char('0')).toUpper();
-}
+using win::udevids::Hex16;
+using win::udevids::Hex4;
 
 // HID_ID is "bus:vendor:product", each hexadecimal (vendor and product in eight digits).
 bool ParseHidId(const QString& AHidId, unsigned& AVendor, unsigned& AProduct)
