@@ -5,8 +5,12 @@
 #include "TiTxt.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
+
+#include <unistd.h>
 
 namespace {
 
@@ -43,6 +47,20 @@ void checkBlocks(const bsl430::Image& AImage, std::size_t ACount) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASize) {
     const std::string_view text(reinterpret_cast<const char*>(AData), ASize);
     const bsl430::ParseResult parsed = bsl430::parseTiTxt(text);
+
+    // The file reader must come to the same result as the text reader.
+    static const std::string path = "fuzz-input-" + std::to_string(::getpid()) + ".txt";
+    if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
+        const bool written = std::fwrite(AData, 1, ASize, file) == ASize;
+        std::fclose(file);
+        if (written) {
+            const bsl430::ParseResult fromFile = bsl430::readTiTxtFile(path);
+            check(fromFile.ok == parsed.ok && (fromFile.ok || !fromFile.error.empty()));
+            check(fromFile.image.sections.size() == parsed.image.sections.size());
+        }
+        std::remove(path.c_str());
+    }
+
     if (!parsed.ok) {
         check(!parsed.error.empty());
         return 0;
@@ -60,5 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
     checkBlocks(parsed.image, ASize > 0 ? AData[0] % 70 + 1 : 1);
     checkBlocks(parsed.image, 512);
     checkBlocks(parsed.image, 5000);
+    // A block count of 0 hands out nothing and takes nothing from the image.
+    bsl430::BlockReader reader(parsed.image);
+    check(reader.next(0).bytes.empty());
+    check(reader.more() == (parsed.image.byteCount() > 0));
     return 0;
 }
