@@ -176,6 +176,12 @@ void UsbTestbed::attach(Plug& APlug) {
     // The ioctls are answered before the devices are announced (adding sends the "add"
     // uevents; removing does not, so detach() does), so a program that opens the node as
     // soon as it hears of it finds it working.
+    // The node is served over a unix socket inside the testbed folder, and a socket path holds
+    // at most 107 bytes: say so here rather than let the open fail later as a missing access.
+    const std::string root = umockdev_testbed_get_root_dir(FTestbed.get());
+    if (root.size() + std::strlen("/ioctl") + node.size() > 107)
+        throw std::runtime_error("umockdev: cannot create the emulated node " + node + ": the testbed folder " + root
+                                 + " is too deep for its unix socket (at most 107 bytes); point TMPDIR at a shorter folder");
     auto ioctls = std::make_unique<HidrawIoctls>(kVendorId, kProductId);
     GError* error = nullptr;
     umockdev_testbed_attach_ioctl(FTestbed.get(), node.c_str(), ioctls->handler(), &error);
