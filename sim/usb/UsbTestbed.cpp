@@ -178,7 +178,9 @@ void UsbTestbed::attach(Plug& APlug) {
     // soon as it hears of it finds it working.
     // The node is served over a unix socket inside the testbed folder, and a socket path holds
     // at most 107 bytes: say so here rather than let the open fail later as a missing access.
-    const std::string root = umockdev_testbed_get_root_dir(FTestbed.get());
+    gchar* const rootDir = umockdev_testbed_get_root_dir(FTestbed.get());  // ours to free
+    const std::string root = rootDir ? rootDir : "";
+    g_free(rootDir);
     if (root.size() + std::strlen("/ioctl") + node.size() > 107)
         throw std::runtime_error("umockdev: cannot create the emulated node " + node + ": the testbed folder " + root
                                  + " is too deep for its unix socket (at most 107 bytes); point TMPDIR at a shorter folder");
