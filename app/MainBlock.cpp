@@ -12,6 +12,9 @@
 #include <spring/Container.h>
 #include <vcl/Forms.h>
 
+#include <QGuiApplication>
+#include <QIcon>
+
 const std::vector<TUnitInit>& ProgramUnits()
 {
     static const std::vector<TUnitInit> units{
@@ -25,9 +28,16 @@ const std::vector<TUnitInit>& ProgramUnits()
     return units;
 }
 
+void SetDesktopIdentity()
+{
+    QGuiApplication::setDesktopFileName(QLatin1String(cDesktopFileName));
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/analyzer-updater.svg")));
+}
+
 void MainBlock()
 {
     Application->Initialize();
+    SetDesktopIdentity();
     Application->SetMainFormOnTaskBar(true);
     Application->CreateForm(svcResMng);
     Application->CreateForm(vMain);

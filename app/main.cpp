@@ -3,8 +3,10 @@
 // components, the last created first, then the units' finalisations in reverse order.
 
 #include "MainBlock.h"
+#include "v.main.h"
 
 #include <codesite/CodeSite.h>
+#include <linux/CloseSignals.h>
 #include <linux/InstanceLock.h>
 #include <rtl/SysUtils.h>
 #include <svc.resMng.h>
@@ -16,6 +18,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 int main(int argc, char* argv[])
@@ -35,19 +38,29 @@ int main(int argc, char* argv[])
         // same boot loader: it says so and ends before anything is created.
         TInstanceLock::TStatus lockStatus;
         QString lockErMsg;
+        // Without the lock nothing keeps a second copy away: a lock that cannot be taken ends
+        // the start as a busy one does.
         const auto instanceLock = TInstanceLock::Acquire(TsvcResMng::GetWorkFolder(), lockStatus, lockErMsg);
-        if (lockStatus == TInstanceLock::TStatus::Busy) {
+        if (!instanceLock) {
             CodeSite()->SendError(lockErMsg);
             MessageDlg(lockErMsg, mtError, {mbOK}, 0);
             return 1;
         }
-        // The package manager reports an unusable folder in its own words.
-        if (!instanceLock)
-            CodeSite()->SendError(lockErMsg);
+        // A logout, Ctrl+C or a hang-up asks the window to close, up to the end of the shut-down.
+        const TCloseSignals closeSignals([](int ASignal) {
+            if (vMain)
+                vMain->RequestClose(TCloseSignals::Name(ASignal));
+        });
         struct TComponents {
             ~TComponents() { Application->DestroyComponents(); }
         } components;
         MainBlock();
+        // The start-up's task still runs and uses what the shut-down would free: end here, as
+        // a killed copy does; the next start removes the image it may have left.
+        if (vMain && vMain->StartUpAbandoned()) {
+            CodeSite()->SendError(QStringLiteral("Closed while the start-up did not end; ended without the shut-down"));
+            std::_Exit(1);
+        }
     } catch (const Exception& e) {
         // An exception the program does not handle ends it, as the run-time library does.
         std::fprintf(stderr, "%s\n", e.Message().toLocal8Bit().constData());

@@ -345,11 +345,35 @@ void TvMain::FormCloseQuery(TObject*, bool& CanClose)
         MessageDlg(cUpdateRunningText, mtWarning, {mbOK}, 0);
         return;
     }
-    // The initialisation is short; the window closes as soon as it has ended.
+    // The initialisation is short and the window closes as soon as it has ended. A task stuck
+    // on its folder must not keep the program forever: nothing has touched a device yet.
     if (FInitTaskRunning) {
+        if (FCloseRequested && FStartUpCloseWait.ElapsedMilliseconds() >= cStartUpCloseWaitMs) {
+            FStartUpAbandoned = true;
+            return;
+        }
         CanClose = false;
-        FCloseRequested = true;
+        if (!FCloseRequested) {
+            FCloseRequested = true;
+            FStartUpCloseWait = TStopwatch::StartNew();
+            Memo->Lines.Add(cCloseAfterStartUpText);
+            CodeSite()->Send(QStringLiteral("Close"), cCloseAfterStartUpText);
+        }
     }
+}
+
+void TvMain::RequestClose(const QString& ADetail)
+{
+    if (!FUpdateTaskRunning) {
+        Close();
+        return;
+    }
+    if (FCloseRequested)
+        return;
+    FCloseRequested = true;
+    const QString text = cCloseAfterUpdateText.arg(ADetail);
+    Memo->Lines.Add(text);
+    CodeSite()->Send(QStringLiteral("Close"), text);
 }
 
 void TvMain::RunTask(bool TvMain::*ARunning, std::function<void()> AProc)

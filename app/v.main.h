@@ -2,6 +2,7 @@
 // The main window: starts the initialisation in the background, shows whether the analyzer's
 // boot loader is attached, runs the update in the background and shows its progress.
 
+#include <rtl/Clock.h>
 #include <vcl/AdvOfficeHint.h>
 #include <vcl/ComCtrls.h>
 #include <vcl/ExtCtrls.h>
@@ -27,6 +28,15 @@ constexpr TColor cDetectedColor = 0x000000;
 inline const QString cUpdateRunningText = QStringLiteral(
     "The firmware update is still running. Do not close the updater or disconnect the Analyzer until it "
     "has finished.");
+
+// Written to the log memo when a close has to wait: a signal during the update, or any close
+// while the start-up runs.
+inline const QString cCloseAfterUpdateText = QStringLiteral(
+    "Asked to close (%1): the updater closes when the firmware update has finished.");
+inline const QString cCloseAfterStartUpText = QStringLiteral(
+    "Closing: waiting for the start-up to finish. If it does not, close the window again to quit without waiting.");
+// From the first close during the start-up: a close after this ends the program unwaited.
+constexpr qint64 cStartUpCloseWaitMs = 3000;
 
 class TvMain : public TForm {
     Q_OBJECT
@@ -56,6 +66,14 @@ public:
     void ButtonUpdateClick(TObject* Sender);
     void ButtonYoutubeClick(TObject* Sender);
 
+    // A close asked for from outside (ADetail: a signal's name). Outside an update it is a
+    // close of the window; an update is never cut short: the log memo says why the window
+    // waits, and it closes when the update has ended.
+    void RequestClose(const QString& ADetail);
+    // The window was closed while the start-up task had not ended: the program must end without
+    // the shut-down, which would free what the task still uses.
+    bool StartUpAbandoned() const { return FStartUpAbandoned; }
+
 private:
     void InitDvcObserver();
     void UpdateButton();
@@ -75,8 +93,11 @@ private:
     bool FBeginUpdate = false;
     bool FInitTaskRunning = false;
     bool FUpdateTaskRunning = false;
-    // A close that came while the initialisation ran: done when it has ended.
+    // A close that came while a task ran: done when it has ended.
     bool FCloseRequested = false;
+    // Since the first close during the start-up.
+    TStopwatch FStartUpCloseWait;
+    bool FStartUpAbandoned = false;
 };
 
 extern TvMain* vMain;

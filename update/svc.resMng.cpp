@@ -3,12 +3,17 @@
 #include "mIOUtils.h"
 
 #include <codesite/CodeSite.h>
+#include <linux/InstanceLock.h>
 #include <rtl/IOUtils.h>
 #include <rtl/PrivateFolders.h>
 #include <rtl/Resources.h>
 #include <rtl/SysUtils.h>
 #include <win/FileApi.h>
+#include <win/ShlObj.h>
 
+#include <QDir>
+
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -267,6 +272,10 @@ bool TsvcResMng::ExtractFirmware(QString& AErMsg)
         // there, or reading them would fail later where nothing catches it.
         BinTarget();
         BinVersion();
+        // Only the first image of this run: a later Initialize keeps the one before, as a file of
+        // this run that Finalize no longer names.
+        if (FBinFilePath.isEmpty())
+            RemoveEarlierImages(TPath::Combine(GetWorkFolder(), fileName));
         FBinFilePath = MakeUniqueFileName(TPath::Combine(GetWorkFolder(), fileName));
         // A link there counts as no file when it leads nowhere or to a folder; in the working
         // folder it goes, elsewhere the write refuses it. The image is never written through it.
@@ -278,5 +287,31 @@ bool TsvcResMng::ExtractFirmware(QString& AErMsg)
     } catch (const Exception& E) {
         AErMsg = E.Message();
         return false;
+    }
+}
+
+void TsvcResMng::RemoveEarlierImages(const QString& AImagePath)
+{
+    // Another folder (a rooted name in the image information) holds no images of ours.
+    const QString folder = TPath::GetFullPath(GetWorkFolder());
+    if (TPath::GetDirectoryName(TPath::GetFullPath(AImagePath)) != folder)
+        return;
+    const QString name = TPath::GetFileName(AImagePath);
+    const QDir::Filters all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    for (const QString& entry : QDir(folder).entryList(all, QDir::Name)) {
+        // Never the library or the lock, whatever the image is called.
+        if (!IsUniqueNameOf(entry, name) || entry == TInstanceLock::FileName()
+            || std::any_of(cDllInfos.begin(), cDllInfos.end(), [&](const TDllInfo& AInfo) { return entry == AInfo.FileName; }))
+            continue;
+        const QString path = TPath::Combine(folder, entry);
+        // A failed removal only costs a numbered name beside the old image.
+        try {
+            if (EntryKind(path) != TEntryKind::PrivateFile)
+                continue;
+            TFile::Delete(path);
+            CodeSite()->Send(QStringLiteral("Removed the image of an earlier run"), path);
+        } catch (const EInOutError& E) {
+            CodeSite()->SendError(QStringLiteral("Cannot remove \"%s\": %s"), QVariantList{path, E.Message()});
+        }
     }
 }

@@ -66,6 +66,11 @@ private:
     bool SaveResourceToFile(const QString& AResName, const QString& AFilePath, QString& AErMsg);
     bool LoadTexts(QString& AErMsg);
     bool ExtractFirmware(QString& AErMsg);
+    // Runs that ended without Finalize (killed, crashed, power lost) left their images: the
+    // user's own regular files in the working folder under the image's name or a numbered
+    // variant of it go before this run writes its own. Links, others' files and whatever else
+    // lives there stay. The program holds the folder's lock, so no other copy uses them.
+    void RemoveEarlierImages(const QString& AImagePath);
 
     QString FPass;
     QString FRamBSL;

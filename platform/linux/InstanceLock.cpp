@@ -13,6 +13,13 @@
 
 namespace {
 
+// What the user can do, after the reason. Without the lock a second copy could drive the same
+// boot loader, so the program does not start.
+const QString cRemoveIt = QStringLiteral(
+    "\r\nThat name belongs to the updater's lock file: remove \"%1\" and start the updater again.");
+const QString cOtherFolder = QStringLiteral(
+    "\r\nStart the updater with TMPDIR set to a folder of your own on a local file system.");
+
 QString SystemText(int AErrno)
 {
     return QString::fromLocal8Bit(std::strerror(AErrno));
@@ -28,7 +35,7 @@ bool MakeFolders(const QString& AFolder, QString& AErMsg)
         path = path.isEmpty() || path.endsWith(u'/') ? path + part : path + u'/' + part;
         const QByteArray native = QFile::encodeName(path);
         if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-            AErMsg = QStringLiteral("Cannot create folder \"%1\": %2").arg(path, SystemText(errno));
+            AErMsg = QStringLiteral("Cannot create folder \"%1\": %2.").arg(path, SystemText(errno)) + cOtherFolder;
             return false;
         }
     }
@@ -50,15 +57,16 @@ std::unique_ptr<TInstanceLock> TInstanceLock::Acquire(const QString& AFolder, TS
         return nullptr;
     const QString path = QDir::cleanPath(AFolder) + u'/' + FileName();
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+    // Not blocking: a FIFO there must not hold the start.
+    const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | O_NONBLOCK, 0600);
     if (fd < 0) {
-        AErMsg = QStringLiteral("Cannot open lock file \"%1\": %2").arg(path, SystemText(errno));
+        AErMsg = QStringLiteral("Cannot open lock file \"%1\": %2.").arg(path, SystemText(errno)) + cRemoveIt.arg(path);
         return nullptr;
     }
     std::unique_ptr<TInstanceLock> lock(new TInstanceLock(fd, path));
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-        AErMsg = QStringLiteral("Lock file \"%1\" is not a file of this user").arg(path);
+        AErMsg = QStringLiteral("Lock file \"%1\" is not a file of this user.").arg(path) + cRemoveIt.arg(path);
         return nullptr;
     }
     int rc;
@@ -72,7 +80,7 @@ std::unique_ptr<TInstanceLock> TInstanceLock::Acquire(const QString& AFolder, TS
                                     "or close it before starting the updater again.\r\n(lock file \"%1\")")
                          .arg(path);
         } else {
-            AErMsg = QStringLiteral("Cannot lock \"%1\": %2").arg(path, SystemText(errno));
+            AErMsg = QStringLiteral("Cannot lock \"%1\": %2.").arg(path, SystemText(errno)) + cOtherFolder;
         }
         return nullptr;
     }

@@ -13,7 +13,7 @@ public:
     enum class TStatus {
         Acquired,  // this process holds the lock until the object goes
         Busy,      // another process holds it
-        Failed,    // the folder or the lock file is unusable (AErMsg says why)
+        Failed,    // the folder or the lock file is unusable (AErMsg names it, says why and what to do)
     };
 
     // Makes AFolder (and its missing parents) private to the user when missing, then tries the

@@ -1,9 +1,10 @@
 #pragma once
-// Keeps the computer from going to sleep or idle while an update runs. logind's
-// Manager.Inhibit("sleep:idle", who, why, "block") hands back a file descriptor that holds
-// the inhibitor for as long as it is open; the object keeps it and closes it when it goes.
-// Without a system bus, without logind or when logind refuses, nothing is held: the update
-// goes on all the same, and the log says why.
+// Keeps the computer from shutting down, going to sleep or idle while an update runs. logind's
+// Manager.Inhibit("shutdown:sleep:idle", who, why, "block") hands back a file descriptor that
+// holds the inhibitor for as long as it is open; the object keeps it and closes it when it
+// goes. When logind refuses that, "sleep:idle" alone is asked for. Without a system bus,
+// without logind or when logind refuses both, nothing is held: the update goes on all the
+// same, and the log says why.
 
 #include <QDBusConnection>
 #include <QString>

@@ -371,6 +371,38 @@ private slots:
         QVERIFY(vMain->Close());
         QVERIFY(Application->Terminated());
     }
+
+    // A close asked for by a signal during the update: no box, the log memo says why the
+    // window waits; the update runs to its end, then the window closes by itself.
+    void signalDuringUpdate()
+    {
+        TWindowHarness harness;
+        harness.World().AddHidDevice(cAnalyzerIds);
+        harness.Create();
+        QVERIFY(harness.WaitInitialized());
+        QVERIFY(WaitFor([] { return vMain->ButtonUpdate->isEnabled(); }));
+        harness.Plug();
+        std::atomic<bool> asked{false};
+        harness.Clock().SetOnSleep([&](std::chrono::milliseconds) {
+            for (int i = 0; i < 60000 && !asked; ++i)
+                QThread::msleep(1);
+        });
+        QTest::mouseClick(vMain->ButtonUpdate, Qt::LeftButton);
+        vMain->RequestClose("SIGTERM");
+        asked = true;
+        QVERIFY(vMain->isVisible());
+        QVERIFY(!Application->Terminated());
+        QVERIFY(harness.Boxes().Shown.isEmpty());
+        const QString waiting = cCloseAfterUpdateText.arg("SIGTERM");
+        QVERIFY(vMain->Memo->toPlainText().split(u'\n').contains(waiting));
+        QVERIFY(WaitFor([] { return Application->Terminated(); }));
+        harness.Clock().SetOnSleep(nullptr);
+        QVERIFY(!vMain->isVisible());
+        QCOMPARE(vMain->ProgressBar->Position(), 100);
+        QCOMPARE(vMain->ProgressBar->State(), pbsNormal);
+        const int lines = vMain->Memo->Lines.Count();
+        QCOMPARE(vMain->Memo->Lines.Strings(lines - 1), QString("Done!"));
+    }
 };
 
 QTEST_MAIN(TestDetection)

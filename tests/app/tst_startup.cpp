@@ -66,6 +66,29 @@ private slots:
         QVERIFY(harness.Boxes().Shown.isEmpty());
     }
 
+    // A start-up stuck in its task: the first close says that it waits, a close within the
+    // wait is held as well, one after it ends the program without the shut-down.
+    void closeDuringStalledInitialization()
+    {
+        TWindowHarness harness;
+        harness.World().Notifications->HidRegistration.Arm();
+        harness.Create();
+        QVERIFY(QTest::qWaitFor([&] { return harness.World().Notifications->HidRegistration.Reached(); }, 30000));
+        QVERIFY(!vMain->Close());
+        QCOMPARE(vMain->Memo->Lines.Count(), 1);
+        QCOMPARE(vMain->Memo->Lines.Strings(0), cCloseAfterStartUpText);
+        harness.Clock().Advance(std::chrono::milliseconds(cStartUpCloseWaitMs - 1));
+        QVERIFY(!vMain->Close());
+        QVERIFY(!Application->Terminated());
+        QCOMPARE(vMain->Memo->Lines.Count(), 1);
+        harness.Clock().Advance(std::chrono::milliseconds(1));
+        QVERIFY(vMain->Close());
+        QVERIFY(Application->Terminated());
+        QVERIFY(vMain->StartUpAbandoned());
+        QVERIFY(harness.Boxes().Shown.isEmpty());
+        harness.World().Notifications->HidRegistration.Open();
+    }
+
     // Without the device-setup library the observer thread cannot be made: the start ends
     // in the units' initialisation, the units started before are finalised, no window shows.
     void setupLibraryMissing()
@@ -117,6 +140,9 @@ private slots:
             image = GetSvcResMng()->BinFileFullPath();
             QVERIFY(LibraryLoaded(library));
             QVERIFY(QFile::exists(image));
+            // The desktop's view: the menu entry's icon, drawn, and its name.
+            QVERIFY(!vMain->windowIcon().pixmap(32).isNull());
+            QCOMPARE(QGuiApplication::desktopFileName(), QString("analyzer-updater"));
             QObject::connect(vMain, &QObject::destroyed, [&] {
                 libraryLoadedAtWindowEnd = LibraryLoaded(library);
                 imageAtWindowEnd = QFile::exists(image);

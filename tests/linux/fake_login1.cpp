@@ -1,7 +1,8 @@
 // A stand-in for logind on a private bus, for the sleep inhibitor's tests: Manager.Inhibit
 // hands out one end of a pipe and keeps the other, so it sees the inhibitor go when the
 // client closes its end. ActiveInhibitors lists those still held as "what|who|why|mode".
-// FAKE_LOGIN1_REFUSE=1 refuses every Inhibit. Prints "ready" once the name is taken.
+// FAKE_LOGIN1_REFUSE=1 refuses every Inhibit, FAKE_LOGIN1_REFUSE_SHUTDOWN=1 those that
+// ask for "shutdown". Prints "ready" once the name is taken.
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -28,7 +29,8 @@ public:
 public slots:
     QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why, const QString& mode)
     {
-        if (qEnvironmentVariableIsSet("FAKE_LOGIN1_REFUSE")) {
+        if (qEnvironmentVariableIsSet("FAKE_LOGIN1_REFUSE")
+            || (qEnvironmentVariableIsSet("FAKE_LOGIN1_REFUSE_SHUTDOWN") && what.split(':').contains("shutdown"))) {
             sendErrorReply(QDBusError::AccessDenied, "Permission denied");
             return {};
         }

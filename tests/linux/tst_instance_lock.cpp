@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <iostream>
@@ -166,6 +167,62 @@ private slots:
             QCOMPARE(QFileInfo(target).size(), 4);
     }
 
+    // Anything but the user's own regular file at the lock's name makes the start fail with a
+    // message that names the file and what to do; the entry itself is left alone.
+    void unusableLockEntry_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << "fifo";
+        QTest::newRow("link to a file") << "link";
+        QTest::newRow("dangling link") << "dangling";
+        QTest::newRow("folder") << "folder";
+        QTest::newRow("file of another user") << "foreign";
+    }
+
+    void unusableLockEntry()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString lockPath = dir.filePath(TInstanceLock::FileName());
+        const QByteArray native = QFile::encodeName(lockPath);
+        const QString target = dir.filePath("victim");
+        if (kind == "fifo") {
+            QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+        } else if (kind == "link" || kind == "dangling") {
+            if (kind == "link") {
+                QFile f(target);
+                QVERIFY(f.open(QIODevice::WriteOnly));
+                f.write("keep");
+            }
+            QVERIFY(QFile::link(target, lockPath));
+        } else if (kind == "folder") {
+            QVERIFY(QDir().mkdir(lockPath));
+        } else {
+            if (::geteuid() != 0)
+                QSKIP("only root can give a file to another user");
+            QFile f(lockPath);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.close();
+            QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
+        }
+        struct stat before {};
+        QCOMPARE(::lstat(native.constData(), &before), 0);
+
+        TInstanceLock::TStatus status;
+        QString erMsg;
+        QVERIFY(!TInstanceLock::Acquire(dir.path(), status, erMsg));
+        QCOMPARE(status, TInstanceLock::TStatus::Failed);
+        QVERIFY2(erMsg.contains("\"" + lockPath + "\""), qPrintable(erMsg));
+        QVERIFY2(erMsg.contains("remove \"" + lockPath + "\" and start the updater again"), qPrintable(erMsg));
+
+        struct stat after {};
+        QCOMPARE(::lstat(native.constData(), &after), 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(after.st_mode, before.st_mode);
+        if (kind == "link")
+            QCOMPARE(QFileInfo(target).size(), 4);
+    }
+
     void folderThatCannotBeMade()
     {
         QTemporaryDir dir;
@@ -177,6 +234,7 @@ private slots:
         QVERIFY(!TInstanceLock::Acquire(dir.filePath("plain/trelmint"), status, erMsg));
         QCOMPARE(status, TInstanceLock::TStatus::Failed);
         QVERIFY2(erMsg.startsWith("Cannot create folder"), qPrintable(erMsg));
+        QVERIFY2(erMsg.contains("TMPDIR"), qPrintable(erMsg));
     }
 };
 

@@ -25,7 +25,8 @@ QString ShortFolderTemplate()
 // A dbus-daemon of the test's own, optionally with the logind stand-in on it.
 class TPrivateBus {
 public:
-    TPrivateBus(const QString& AFolder, bool ALogind, bool ARefuse = false)
+    // ARefuse: the logind stand-in refuses every Inhibit, or (ARefuseShutdown) only shutdown.
+    TPrivateBus(const QString& AFolder, bool ALogind, bool ARefuse = false, bool ARefuseShutdown = false)
     {
         FDaemon.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1",
                                       "--address=unix:path=" + AFolder + "/bus"});
@@ -38,6 +39,8 @@ public:
         env.insert("FAKE_LOGIN1_BUS", FAddress);
         if (ARefuse)
             env.insert("FAKE_LOGIN1_REFUSE", "1");
+        if (ARefuseShutdown)
+            env.insert("FAKE_LOGIN1_REFUSE_SHUTDOWN", "1");
         FLogind.setProcessEnvironment(env);
         FLogind.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         FLogind.start(FAKE_LOGIN1, {});
@@ -108,11 +111,32 @@ private slots:
             QVERIFY2(inhibitor.Held(), qPrintable(inhibitor.Reason()));
             QVERIFY(inhibitor.Reason().isEmpty());
             QCOMPARE(ActiveInhibitors(bus),
-                     QStringList{"sleep:idle|Q452 Firmware Updater|A firmware update is running|block"});
+                     QStringList{"shutdown:sleep:idle|Q452 Firmware Updater|A firmware update is running|block"});
         }
         QTRY_VERIFY_WITH_TIMEOUT(ActiveInhibitors(bus).isEmpty(), 10000);
-        QCOMPARE(Messages(capture), (QStringList{"Sleep and idle inhibited while the update runs=A firmware update is running",
-                                                 "Sleep and idle inhibitor released="}));
+        QCOMPARE(Messages(capture),
+                 (QStringList{"Shutdown, sleep and idle inhibited while the update runs=A firmware update is running",
+                              "Inhibitor released="}));
+    }
+
+    // A logind that grants sleep but not shutdown: sleep and idle are still held.
+    void shutdownRefusedSleepHeld()
+    {
+        QTemporaryDir dir(ShortFolderTemplate());
+        const TPrivateBus privateBus(dir.path(), true, false, true);
+        QDBusConnection bus = QDBusConnection::connectToBus(privateBus.Address(), "shutdown-refused");
+        TCodeSiteCapture capture;
+        {
+            TSleepInhibitor inhibitor(bus, "updater", "update");
+            QVERIFY2(inhibitor.Held(), qPrintable(inhibitor.Reason()));
+            QCOMPARE(ActiveInhibitors(bus), QStringList{"sleep:idle|updater|update|block"});
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(ActiveInhibitors(bus).isEmpty(), 10000);
+        QCOMPARE(Messages(capture),
+                 (QStringList{"Sleep and idle inhibited while the update runs, shutdown not="
+                              "org.freedesktop.DBus.Error.AccessDenied: Permission denied",
+                              "Inhibitor released="}));
+        QDBusConnection::disconnectFromBus("shutdown-refused");
     }
 
     void notHeld_data()
@@ -145,7 +169,7 @@ private slots:
         QDBusConnection::disconnectFromBus(name);
         const QStringList messages = Messages(capture);
         QCOMPARE(messages.size(), 1);
-        QVERIFY2(messages.front().startsWith("Sleep and idle not inhibited; the update goes on without it=" + reason),
+        QVERIFY2(messages.front().startsWith("Shutdown, sleep and idle not inhibited; the update goes on without it=" + reason),
                  qPrintable(messages.front()));
     }
 };

@@ -271,12 +271,56 @@ private slots:
         QCOMPARE(ReadAll(library), Library());
     }
 
+    // Images that runs without Finalize left (killed, crashed) go before the new one is
+    // written: the user's own regular files under the image's name or a numbered variant of
+    // it. Links, files that others may write, other names and the library stay.
+    void imagesOfEarlierRunsRemoved()
+    {
+        TTempScope temp(QStringLiteral("earlier-images"));
+        QVERIFY(MakeFolder(temp.Ovk(), 0700) && MakeFolder(temp.Work(), 0700));
+        const QString work = temp.Work();
+        for (const QString& name : {cImageName, QStringLiteral("Q452_2.04.0 (2).txt"), QStringLiteral("Q452_2.04.0 (17).txt")})
+            QVERIFY(WriteAll(work + "/" + name, "left by an earlier run"));
+        const QStringList otherNames{"Q452_2.04.0 (0).txt", "Q452_2.04.0 (02).txt", "Q452_2.04.0 (x).txt",
+                                     "Q452_2.04.0 (2).txt.bak", "Q452_2.04.0.TXT", "notes.txt"};
+        for (const QString& name : otherNames)
+            QVERIFY(WriteAll(work + "/" + name, "mine"));
+        const QString foreignMode = work + "/Q452_2.04.0 (3).txt";
+        QVERIFY(WriteAll(foreignMode, "others may write here"));
+        QVERIFY(QFile::setPermissions(foreignMode, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther
+                                                       | QFileDevice::WriteOther));
+        const QString target = temp.Path() + "/elsewhere.txt";
+        QVERIFY(WriteAll(target, "where the link points"));
+        const QString link = work + "/Q452_2.04.0 (4).txt";
+        QVERIFY(QFile::link(target, link));
+
+        auto mng = CreateDataModule<TsvcResMng>();
+        QString msg;
+        QVERIFY2(mng->Initialize(msg), qPrintable(msg));
+        QCOMPARE(mng->BinFileFullPath(), work + "/" + cImageName);
+        QCOMPARE(ReadAll(mng->BinFileFullPath()), Resource("BinVorel"));
+        QStringList expected = otherNames;
+        expected << "BSL430.dll" << cImageName << "Q452_2.04.0 (3).txt" << "Q452_2.04.0 (4).txt";
+        expected.sort();
+        QStringList entries = Entries(work);
+        entries.sort();
+        QCOMPARE(entries, expected);
+        QCOMPARE(ReadAll(foreignMode), QByteArray("others may write here"));
+        QVERIFY(S_ISLNK(Status(link).st_mode));
+        QCOMPARE(ReadAll(target), QByteArray("where the link points"));
+        for (const QString& name : otherNames)
+            QCOMPARE(ReadAll(work + "/" + name), QByteArray("mine"));
+    }
+
+    // An old image that is not the user's private file stays: the new one goes beside it.
     void imageBesideAnOldOne()
     {
         TTempScope temp(QStringLiteral("old-image"));
         QVERIFY(MakeFolder(temp.Ovk(), 0700) && MakeFolder(temp.Work(), 0700));
         const QString old = temp.Work() + "/" + cImageName;
         QVERIFY(WriteAll(old, "left by an earlier run"));
+        QVERIFY(QFile::setPermissions(old, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                                               | QFileDevice::WriteGroup));
 
         auto mng = CreateDataModule<TsvcResMng>();
         QString msg;
