@@ -47,9 +47,10 @@ int main(int argc, char* argv[])
             return 1;
         }
         // A logout, Ctrl+C or a hang-up asks the window to close, up to the end of the shut-down.
+        // The main form is the window while it lives; the shut-down empties it before it goes.
         const TCloseSignals closeSignals([](int ASignal) {
-            if (vMain)
-                vMain->RequestClose(TCloseSignals::Name(ASignal));
+            if (auto* window = qobject_cast<TvMain*>(Application ? Application->MainForm() : nullptr))
+                window->RequestClose(TCloseSignals::Name(ASignal));
         });
         struct TComponents {
             ~TComponents() { Application->DestroyComponents(); }
