@@ -26,6 +26,22 @@ bool WaitFor(const std::function<bool()>& ACondition)
     return QTest::qWaitFor(ACondition, 60000);
 }
 
+// An analyzer attached before start and an update clicked in the window; its first pause
+// holds until ARelease is set (at most a minute).
+void StartHeldUpdate(TWindowHarness& AHarness, std::atomic<bool>& ARelease)
+{
+    AHarness.World().AddHidDevice(cAnalyzerIds);
+    AHarness.Create();
+    QVERIFY(AHarness.WaitInitialized());
+    QVERIFY(WaitFor([] { return vMain->ButtonUpdate->isEnabled(); }));
+    AHarness.Plug();
+    AHarness.Clock().SetOnSleep([&ARelease](std::chrono::milliseconds) {
+        for (int i = 0; i < 60000 && !ARelease; ++i)
+            QThread::msleep(1);
+    });
+    QTest::mouseClick(vMain->ButtonUpdate, Qt::LeftButton);
+}
+
 // Lets every hand-off that is under way reach the window: the observer thread's commands
 // run in order, so once a marker device's arrival is seen, the ones before it have run.
 void Settle(TWindowHarness& AHarness)
@@ -347,17 +363,8 @@ private slots:
     void closeDuringUpdate()
     {
         TWindowHarness harness;
-        harness.World().AddHidDevice(cAnalyzerIds);
-        harness.Create();
-        QVERIFY(harness.WaitInitialized());
-        QVERIFY(WaitFor([] { return vMain->ButtonUpdate->isEnabled(); }));
-        harness.Plug();
         std::atomic<bool> closeTried{false};
-        harness.Clock().SetOnSleep([&](std::chrono::milliseconds) {
-            for (int i = 0; i < 60000 && !closeTried; ++i)
-                QThread::msleep(1);
-        });
-        QTest::mouseClick(vMain->ButtonUpdate, Qt::LeftButton);
+        StartHeldUpdate(harness, closeTried);
         QVERIFY(!vMain->Close());
         closeTried = true;
         QVERIFY(vMain->isVisible());
@@ -377,17 +384,8 @@ private slots:
     void signalDuringUpdate()
     {
         TWindowHarness harness;
-        harness.World().AddHidDevice(cAnalyzerIds);
-        harness.Create();
-        QVERIFY(harness.WaitInitialized());
-        QVERIFY(WaitFor([] { return vMain->ButtonUpdate->isEnabled(); }));
-        harness.Plug();
         std::atomic<bool> asked{false};
-        harness.Clock().SetOnSleep([&](std::chrono::milliseconds) {
-            for (int i = 0; i < 60000 && !asked; ++i)
-                QThread::msleep(1);
-        });
-        QTest::mouseClick(vMain->ButtonUpdate, Qt::LeftButton);
+        StartHeldUpdate(harness, asked);
         vMain->RequestClose("SIGTERM");
         asked = true;
         QVERIFY(vMain->isVisible());
