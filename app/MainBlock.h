@@ -7,7 +7,7 @@
 #include <vector>
 
 // The program's units with an initialisation or a finalisation, in link order: the window
-// toolkit, the container, the logging units, the library binding, and last the locator.
+// forms, the container, the logging units, the library binding, and last the locator.
 const std::vector<TUnitInit>& ProgramUnits();
 
 // How the desktop knows the program: its windows carry the menu entry's icon, and the

@@ -17,12 +17,13 @@
 
 #include <QApplication>
 
-#include <cstdio>
 #include <cstdlib>
 #include <exception>
 
 int main(int argc, char* argv[])
 {
+    // Qt's messages and the platform's reports go to the log file too, from the start.
+    const TCodeSiteQtMessages qtMessages;
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral(ANALYZER_UPDATER_NAME));
     // The program's version resource.
@@ -64,10 +65,10 @@ int main(int argc, char* argv[])
         }
     } catch (const Exception& e) {
         // An exception the program does not handle ends it, as the run-time library does.
-        std::fprintf(stderr, "%s\n", e.Message().toLocal8Bit().constData());
+        CodeSite()->SendError(e.Message());
         return 1;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", e.what());
+        CodeSite()->SendError(QString::fromLocal8Bit(e.what()));
         return 1;
     }
     return 0;

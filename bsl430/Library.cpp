@@ -173,6 +173,13 @@ void Library::begin() { FLastError.clear(); }
 
 void Library::fail(const std::string& AWhy) {
     FLastError = AWhy;
+    {
+        std::lock_guard reporter(FReporterMutex);
+        if (FReporter) {
+            FReporter(AWhy.c_str(), FReporterContext);
+            return;
+        }
+    }
     if (FVerbose) std::fprintf(stderr, "bsl430: %s\n", AWhy.c_str());
 }
 
@@ -200,6 +207,12 @@ void Library::setCom(std::uint32_t ACom) {
 void Library::setVerbose(bool AVerbose) {
     Lock lock(FMutex);
     FVerbose = AVerbose;
+}
+
+void Library::setReporter(BSL_ReportCallback ACallback, void* AContext) {
+    std::lock_guard reporter(FReporterMutex);
+    FReporter = ACallback;
+    FReporterContext = AContext;
 }
 
 std::uint8_t Library::initialize(const char* ACom) {

@@ -40,6 +40,8 @@ public:
     void setFamily(std::uint32_t AFamily);
     void setCom(std::uint32_t ACom);
     void setVerbose(bool AVerbose);
+    // Diagnostics go to ACallback instead of standard error; null: none set.
+    void setReporter(BSL_ReportCallback ACallback, void* AContext);
     std::uint8_t initialize(const char* ACom);
     std::uint8_t close();
     std::int32_t countDevices(std::uint16_t AVid, std::uint16_t APid);
@@ -86,6 +88,10 @@ private:
     std::uint32_t FFamily = kFamilyF5xx;
     std::uint32_t FCom = kComUsb;
     bool FVerbose = false;
+    // Own lock: setting it never waits for a device operation (fail() runs under FMutex).
+    std::mutex FReporterMutex;
+    BSL_ReportCallback FReporter = nullptr;
+    void* FReporterContext = nullptr;
     BlockReader FReader;
     dataBuffer FRxBuffer{};
     std::string FVersion;

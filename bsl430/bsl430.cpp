@@ -1,5 +1,5 @@
 // The C exports: each one hands over to the library's single state object. No exception may
-// cross into the caller (a C or Delphi frame cannot unwind it): each export answers with its
+// cross into the caller (a C frame cannot unwind it): each export answers with its
 // failure value instead and leaves the reason for BSL_getLastError.
 #include "bsl430.h"
 
@@ -63,6 +63,9 @@ uint8_t BSL_RegisterUSBDeviceNotification(void*) { return 0; }
 uint8_t BSL_UnRegisterUSBDeviceNotification(void) { return 0; }
 uint8_t BSL_changeBaudRate(uint32_t) { return 0; }
 void BSL_SetVerbose(uint32_t verbose) { guarded([&] { library().setVerbose(verbose != 0); }); }
+void BSL_setReportCallback(BSL_ReportCallback callback, void* context) {
+    guarded([&] { library().setReporter(callback, context); });
+}
 const char* BSL_getLastError(void) { return guarded<const char*>("", [] { return library().lastError(); }); }
 
 uint8_t BSL_RX_Password(DataBlock data) { return guarded(kBroke, [&] { return library().rxPassword(data); }); }

@@ -118,8 +118,14 @@ BSL430_API uint8_t BSL_RegisterUSBDeviceNotification(void* hwnd);
 BSL430_API uint8_t BSL_UnRegisterUSBDeviceNotification(void);
 /* USB has no baud rate: answers 0 and changes nothing. */
 BSL430_API uint8_t BSL_changeBaudRate(uint32_t rate);
-/* Non-zero: diagnostics also go to standard error. */
+/* Non-zero: diagnostics also go to standard error, unless a report callback is set. */
 BSL430_API void BSL_SetVerbose(uint32_t verbose);
+/* Receives every diagnostic as it is made (the text is valid for the call only); called on
+   the thread of the failing call, inside the library: it must not call the library. */
+typedef void (*BSL_ReportCallback)(const char* text, void* context);
+/* Sets the callback the diagnostics go to, in place of standard error; null sets none.
+   Leaves the last diagnostic as it is. */
+BSL430_API void BSL_setReportCallback(BSL_ReportCallback callback, void* context);
 /* Readable diagnostic of the last call that failed, empty after a call that succeeded.
    Every export answers its failure value (BSL430_ERR_INTERNAL, an empty block, "ERROR",
    0 or -2 as it returns) when the library itself fails, and the reason is kept here.

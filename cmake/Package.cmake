@@ -6,9 +6,10 @@
 # the resource BSL430dll. The bytes go in by the assembler's .incbin, so the program reads
 # them in place, and a generated table lists them for the resource lookup (rtl/Resources.h).
 #
-# The library table cDllInfos (update/svc.resMng.h) is written at build time from the very
-# library file that is embedded: its MD5 digest and size are computed by a CMake script
-# whenever the library changes. Without LIBRARY the table is empty.
+# A LIBRARY target is embedded stripped (the program carries no debugging data for it); a
+# LIBRARY file goes in as it is. The library table cDllInfos (update/svc.resMng.h) is written
+# at build time from the very file that is embedded: its MD5 digest and size are computed by
+# a CMake script whenever the library changes. Without LIBRARY the table is empty.
 set(UPDATE_PACKAGE_DLLINFO_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/PackageDllInfo.cmake)
 
 # Writes only when the content changes, so that a new configure rebuilds nothing.
@@ -57,15 +58,17 @@ function(add_update_package target)
     if(TARGET ${P_LIBRARY})
       set(library "$<TARGET_FILE:${P_LIBRARY}>")
       set(library_depends ${P_LIBRARY})
+      set(strip "-DSTRIP=${CMAKE_STRIP}")
     else()
       get_filename_component(library "${P_LIBRARY}" ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
       set(library_depends "${library}")
+      set(strip)
     endif()
     list(APPEND names BSL430dll)
     list(APPEND files "${gen}/BSL430dll")
     add_custom_command(
       OUTPUT ${gen}/BSL430dll ${gen}/DllInfos.cpp
-      COMMAND ${CMAKE_COMMAND} "-DLIBRARY=${library}" "-DCOPY=${gen}/BSL430dll"
+      COMMAND ${CMAKE_COMMAND} "-DLIBRARY=${library}" "-DCOPY=${gen}/BSL430dll" ${strip}
               "-DOUTPUT=${gen}/DllInfos.cpp" -P ${UPDATE_PACKAGE_DLLINFO_SCRIPT}
       DEPENDS ${library_depends} ${UPDATE_PACKAGE_DLLINFO_SCRIPT}
       COMMENT "Library table of ${target} from ${P_LIBRARY}"

@@ -1,7 +1,17 @@
-# cmake -DLIBRARY=<file> -DCOPY=<file> -DOUTPUT=<file.cpp> -P PackageDllInfo.cmake
-# Copies the library file that the package embeds and writes the library table from that
-# very copy: its MD5 digest and size.
-file(COPY_FILE "${LIBRARY}" "${COPY}" ONLY_IF_DIFFERENT)
+# cmake -DLIBRARY=<file> -DCOPY=<file> -DOUTPUT=<file.cpp> [-DSTRIP=<strip>] -P PackageDllInfo.cmake
+# Copies the library file that the package embeds (stripped of what only a debugger reads,
+# with STRIP) and writes the library table from that very copy: its MD5 digest and size.
+if(STRIP)
+  execute_process(COMMAND "${STRIP}" --strip-unneeded -o "${COPY}.new" "${LIBRARY}"
+                  RESULT_VARIABLE result ERROR_VARIABLE error)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${STRIP} ${LIBRARY}: ${error}")
+  endif()
+  file(COPY_FILE "${COPY}.new" "${COPY}" ONLY_IF_DIFFERENT)
+  file(REMOVE "${COPY}.new")
+else()
+  file(COPY_FILE "${LIBRARY}" "${COPY}" ONLY_IF_DIFFERENT)
+endif()
 file(MD5 "${COPY}" md5)
 file(SIZE "${COPY}" size)
 string(TOLOWER "${md5}" md5)

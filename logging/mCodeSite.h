@@ -8,9 +8,9 @@
 // logger after that; the global logger lives on.
 
 #include <codesite/CodeSite.h>
+#include <rtl/Classes.h>
 #include <rtl/System.h>
 #include <spring/InterfacedThread.h>
-#include <vcl/Forms.h>
 #include <vcl/Graphics.h>
 
 #include <QString>
@@ -68,8 +68,9 @@ private:
     TCodeSiteLogger* FLogger = nullptr;
 };
 
-// Class operations only. Categories are compared exactly (case matters). Not locked: it is
-// used from one thread at a time.
+// Class operations only. Categories are compared exactly (case matters). Every operation
+// holds one lock, so threads may call it at once (the flashing worker makes its logger while
+// the main thread logs).
 class TCodeSiteLoggerFactory {
 public:
     TCodeSiteLoggerFactory() = delete;

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# check-install.sh BUILD WORK: installs the build into WORK/prefix and checks what landed.
+# check-install.sh BUILD WORK: installs the build into WORK/prefix as the README does
+# (stripped) and checks what landed.
 set -eu
 build=$1 work=$2
 rm -rf "$work"
 mkdir -p "$work"
-cmake --install "$build" --prefix "$work/prefix" > "$work/install.log"
+cmake --install "$build" --strip --prefix "$work/prefix" > "$work/install.log"
 cd "$work/prefix"
 expected="bin/analyzer-updater
 lib/udev/rules.d/70-analyzer-bsl.rules
@@ -15,6 +16,13 @@ if [ "$actual" != "$expected" ]; then
   echo "installed files differ:"; diff <(echo "$expected") <(echo "$actual") || true; exit 1
 fi
 [ -x bin/analyzer-updater ] || { echo "the updater is not executable"; exit 1; }
+# Stripped, and naming hidapi's hidraw library, which the package's BSL library loads, for a
+# packager's dependency scan.
+if readelf -S -W bin/analyzer-updater | grep -q '\.symtab'; then
+  echo "the installed updater is not stripped"; exit 1
+fi
+readelf -d bin/analyzer-updater | grep -q 'NEEDED.*\[libhidapi-hidraw\.so' \
+  || { echo "the updater does not name libhidapi-hidraw as needed"; readelf -d bin/analyzer-updater; exit 1; }
 # The menu entry starts the installed program and names the installed icon.
 grep -qx 'Exec=analyzer-updater' share/applications/analyzer-updater.desktop
 grep -qx 'Icon=analyzer-updater' share/applications/analyzer-updater.desktop

@@ -20,6 +20,11 @@ QByteArray Ansi(const QString& AText)
 
 TCodeSiteLogger* BSL::FLog = nullptr;
 
+void BSL::Report(const char* AText, void*)
+{
+    Log()->SendError(QString::fromUtf8(AText));
+}
+
 TCodeSiteLogger* BSL::Log()
 {
     if (!FLog)
@@ -33,8 +38,13 @@ TProc BSL::Lookup(qint32 AHandle, const char* AExportName, QString& AErMsg)
 {
     AErMsg.clear();
     const HMODULE module = static_cast<HMODULE>(static_cast<quint32>(AHandle));
-    if (FARPROC proc = GetProcAddress(module, AExportName))
+    if (FARPROC proc = GetProcAddress(module, AExportName)) {
+        // The library's diagnostics go to the log; a library without this export keeps them.
+        using TSetReport = void (*)(void (*)(const char*, void*), void*);
+        if (FARPROC setReport = GetProcAddress(module, "BSL_setReportCallback"))
+            reinterpret_cast<TSetReport>(setReport)(&BSL::Report, nullptr);
         return reinterpret_cast<TProc>(proc);
+    }
     const QString name = QString::fromLatin1(AExportName);
     AErMsg = QStringLiteral("\"") + name + QStringLiteral("\" proc address is not assigned");
     Log()->SendError(QStringLiteral("%s: %s"), QVariantList{name, AErMsg});

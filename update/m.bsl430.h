@@ -1,7 +1,8 @@
 #pragma once
 // Binding to the BSL library (BSL430.dll): one class operation per bound export. Every call
 // looks its export up by name in the loaded library, converts the texts to the system's code
-// page, calls it and hands the answer back in ARet. A missing export is the only failure the
+// page, calls it and hands the answer back in ARet. The library's own diagnostics go to the
+// "BSL" logger through its report callback, set before every call where the library has it. A missing export is the only failure the
 // binding itself reports (False, AErMsg, an error on the "BSL" logger; ARet untouched), apart
 // from the two answers initialize_BSL and openTI_TextForRead judge. Everything else the
 // device or the library answers goes back to the caller to judge.
@@ -87,6 +88,8 @@ private:
     static TProc Lookup(qint32 AHandle, const char* AExportName, QString& AErMsg);
     // The class logger, made on first need and kept for the rest of the run.
     static TCodeSiteLogger* Log();
+    // Where the library's own diagnostics go (its report callback): the class logger.
+    static void Report(const char* AText, void* AContext);
 
     static TCodeSiteLogger* FLog;
 };

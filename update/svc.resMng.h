@@ -3,8 +3,8 @@
 // program's own resources into the working folder "ovk/trelmint" under the temporary folder,
 // and holds the package's texts.
 
+#include <rtl/Classes.h>
 #include <rtl/StringList.h>
-#include <vcl/Forms.h>
 
 #include <QLatin1String>
 #include <QString>

@@ -6,6 +6,8 @@
 #include <rtl/System.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <cxxabi.h>
 #include <typeinfo>
@@ -133,4 +135,36 @@ TCodeSiteLogger* CodeSite()
     // Made on first use and never destroyed, so it outlives every unit.
     static TCodeSiteLogger* logger = new TCodeSiteLogger;
     return logger;
+}
+
+namespace {
+
+void QtMessageToLog(QtMsgType AType, const QMessageLogContext& AContext, const QString& AMessage)
+{
+    // A Qt message raised while a record is on its way (the dispatcher's lock is held) would
+    // wait for itself: it goes to standard error alone.
+    thread_local bool sending = false;
+    QString text = AMessage;
+    if (AContext.category && std::strcmp(AContext.category, "default") != 0)
+        text = QString::fromUtf8(AContext.category) + QStringLiteral(": ") + AMessage;
+    if (sending) {
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        return;
+    }
+    sending = true;
+    const bool failure = AType == QtWarningMsg || AType == QtCriticalMsg || AType == QtFatalMsg;
+    TCodeSiteDispatcher::Send(*CodeSite(), failure ? TCodeSiteMsgKind::Error : TCodeSiteMsgKind::Message, text);
+    sending = false;
+}
+
+}  // namespace
+
+TCodeSiteQtMessages::TCodeSiteQtMessages()
+    : FPrevious(qInstallMessageHandler(QtMessageToLog))
+{
+}
+
+TCodeSiteQtMessages::~TCodeSiteQtMessages()
+{
+    qInstallMessageHandler(FPrevious);
 }

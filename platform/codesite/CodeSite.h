@@ -11,6 +11,8 @@
 //   <program> is QCoreApplication::applicationName() when set, else the executable's name.
 //   Each record is written through at once; at 1 MiB the file moves to <program>.log.1.
 //   When the file cannot be made, only standard error gets the records.
+// When standard error is the journal (JOURNAL_STREAM names it), each line there starts with
+// its journal priority: errors <3>, messages and values <6>, method entries and exits <7>.
 // Sending is thread-safe and records never mix. Sending never throws; a format that does not
 // fit its arguments is logged as the format text with the conversion error.
 //
@@ -21,6 +23,7 @@
 #include <vcl/Graphics.h>
 
 #include <QString>
+#include <QMessageLogger>
 #include <QVariant>
 #include <QVariantList>
 
@@ -75,3 +78,17 @@ private:
 
 // The global logger.
 TCodeSiteLogger* CodeSite();
+
+// While it lives, Qt's messages (the platform's own reports and Qt's) go where the loggers'
+// records go, as records of the global logger: warnings and worse as errors. The handler it
+// replaced comes back when it ends.
+class TCodeSiteQtMessages {
+public:
+    TCodeSiteQtMessages();
+    ~TCodeSiteQtMessages();
+    TCodeSiteQtMessages(const TCodeSiteQtMessages&) = delete;
+    TCodeSiteQtMessages& operator=(const TCodeSiteQtMessages&) = delete;
+
+private:
+    QtMessageHandler FPrevious;
+};

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -127,6 +128,34 @@ qsizetype WriteWithoutWaiting(int AFd, const char* AData, qsizetype ASize)
         ASize -= written;
     }
     return 0;
+}
+
+// systemd sets JOURNAL_STREAM to "<device>:<inode>" of the stream it connected; standard
+// error is the journal only while it is still that very stream.
+bool StdErrIsJournal()
+{
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    if (!stream)
+        return false;
+    unsigned long long device = 0, inode = 0;
+    int used = 0;
+    if (std::sscanf(stream, "%llu:%llu%n", &device, &inode, &used) != 2 || stream[used] != '\0')
+        return false;
+    struct stat info;
+    return ::fstat(STDERR_FILENO, &info) == 0 && info.st_dev == device && info.st_ino == inode;
+}
+
+// The journal's priority of a record (sd-daemon's "<n>" line prefix).
+const char* JournalPriority(TCodeSiteMsgKind AKind)
+{
+    switch (AKind) {
+    case TCodeSiteMsgKind::Error: return "<3>";
+    case TCodeSiteMsgKind::Value:
+    case TCodeSiteMsgKind::Message: return "<6>";
+    case TCodeSiteMsgKind::Enter:
+    case TCodeSiteMsgKind::Exit: return "<7>";
+    }
+    return "<6>";
 }
 
 QString CurrentThreadName()
@@ -249,12 +278,14 @@ void TCodeSiteDispatcher::Dispatch(const TCodeSiteRecord& ARecord)
         FStdErrChecked = true;
         const char* term = std::getenv("TERM");
         FStdErrColour = ::isatty(STDERR_FILENO) == 1 && term && *term && std::strcmp(term, "dumb") != 0;
+        FStdErrJournal = StdErrIsJournal();
     }
     // The file first: standard error is best effort and may drop records.
     FFile.Write(plain);
-    if (FStdErrDropped > 0 && WriteStdErr(QByteArray::number(FStdErrDropped) + " log records were not shown here (standard error was not read)\n"))
+    const QByteArray priority = FStdErrJournal ? JournalPriority(ARecord.Kind) : "";
+    if (FStdErrDropped > 0 && WriteStdErr((FStdErrJournal ? "<4>" : "") + QByteArray::number(FStdErrDropped) + " log records were not shown here (standard error was not read)\n"))
         FStdErrDropped = 0;
-    if (FStdErrDropped > 0 || !WriteStdErr(FStdErrColour ? ARecord.Line(true).toUtf8() + '\n' : plain))
+    if (FStdErrDropped > 0 || !WriteStdErr(FStdErrColour ? ARecord.Line(true).toUtf8() + '\n' : priority + plain))
         ++FStdErrDropped;
 }
 

@@ -56,6 +56,7 @@ private:
     TCodeSiteFileSink FFile;
     bool FStdErrChecked = false;
     bool FStdErrColour = false;
+    bool FStdErrJournal = false;
     bool FStdErrBroken = false;
     qint64 FStdErrDropped = 0;
 };

@@ -1,5 +1,5 @@
 #pragma once
-// The platform's 128-bit identifier in the Windows byte layout: a 32-bit, two 16-bit
+// The system's 128-bit identifier in its byte layout: a 32-bit, two 16-bit
 // fields (little-endian in memory) and eight single bytes. Compared on all 16 bytes.
 
 #include <QString>

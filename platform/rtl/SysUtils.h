@@ -80,7 +80,7 @@ inline const QString SInvalidFormat = QStringLiteral("Format '%s' invalid or inc
 inline const QString SInvalidGUID = QStringLiteral("'%s' is not a valid GUID value");
 }  // namespace RtlConsts
 
-// Delphi-style Format: %s, %d, %u, %x, %p and %%, with optional "-", width and precision
+// Format as the system's code writes it: %s, %d, %u, %x, %p and %%, with optional "-", width and precision
 // ("%.2d" pads an integer with zeros to two digits). %p prints the low 32 bits of an address
 // as eight upper-case hexadecimal digits. A directive that does not fit its argument raises
 // EConvertError.

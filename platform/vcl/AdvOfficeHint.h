@@ -1,5 +1,5 @@
 #pragma once
-// The office-style hint of the TMS component pack: controls that carry an office hint (a
+// The office-style hint: controls that carry an office hint (a
 // title and notes) show it, on the form that holds the hint component, in a window with a
 // gradient, the title, the notes and a help line with a small picture. A hint stays shown
 // for the application's HintHidePause, or until the mouse leaves its control.

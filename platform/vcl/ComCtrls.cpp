@@ -6,7 +6,7 @@
 
 namespace {
 
-// The desktop toolkit's own bar colours: green while normal, red for an error.
+// The bar's own colours: green while normal, red for an error.
 const QColor cNormalColor(0x06, 0xB0, 0x25);
 const QColor cErrorColor(0xDA, 0x26, 0x26);
 

@@ -1,5 +1,5 @@
 #pragma once
-// The toolkit's progress bar with its states: normal and error (drawn red).
+// The progress bar with its states: normal and error (drawn red).
 
 #include <QProgressBar>
 
@@ -12,7 +12,7 @@ public:
     explicit TProgressBar(QWidget* AParent);
 
     int Position() const { return value(); }
-    // Kept within the range, as the toolkit's bar does.
+    // Kept within the range.
     void SetPosition(int AValue);
     TProgressBarState State() const { return FState; }
     void SetState(TProgressBarState AValue);

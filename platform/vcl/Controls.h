@@ -1,5 +1,5 @@
 #pragma once
-// What the toolkit's controls share: colour words as Qt colours, and a control's font colour.
+// What the window's controls share: colour words as Qt colours, and a control's font colour.
 
 #include <vcl/Graphics.h>
 
@@ -18,7 +18,7 @@ inline TColor QColorToColor(const QColor& AColor)
 }
 
 // The colour of a control's text (its palette's text of every state but the disabled one,
-// which the toolkit draws greyed).
+// which is drawn greyed).
 void SetFontColor(QWidget* AControl, TColor AColor);
 TColor FontColor(const QWidget* AControl);
 

@@ -1,5 +1,5 @@
 #pragma once
-// Message boxes of the window toolkit: MessageDlg shows a modal box and answers the button
+// Message boxes: MessageDlg shows a modal box and answers the button
 // that closed it.
 
 #include <QString>

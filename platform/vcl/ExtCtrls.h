@@ -1,5 +1,5 @@
 #pragma once
-// The toolkit's panel and picture control.
+// The panel and picture control.
 
 #include <QPicture>
 #include <QWidget>

@@ -1,5 +1,5 @@
 #pragma once
-// The window toolkit's fonts on Linux. Tahoma comes from Debian's fonts-wine, whose files
+// The window's fonts on Linux. Tahoma comes from Debian's fonts-wine, whose files
 // sit outside fontconfig's folders; a family that is not installed falls back to the
 // desktop's default sans font.
 

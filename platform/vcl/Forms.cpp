@@ -9,63 +9,9 @@
 #include <QScreen>
 #include <QShowEvent>
 
-#include <cstdio>
 #include <exception>
 
 TApplication* Application = nullptr;
-
-namespace {
-
-QString ExceptionMessage()
-{
-    try {
-        throw;
-    } catch (const Exception& e) {
-        return e.Message();
-    } catch (const std::exception& e) {
-        return QString::fromLocal8Bit(e.what());
-    } catch (...) {
-        return QStringLiteral("Unknown exception");
-    }
-}
-
-}  // namespace
-
-void ApplicationHandleException(TObject* Sender)
-{
-    if (Application) {
-        Application->HandleException(Sender);
-        return;
-    }
-    std::fprintf(stderr, "%s\n", ExceptionMessage().toLocal8Bit().constData());
-}
-
-bool DispatchHandler(TObject* Sender, const std::function<void()>& AHandler)
-{
-    if (!AHandler)
-        return true;
-    try {
-        AHandler();
-        return true;
-    } catch (...) {
-        ApplicationHandleException(Sender);
-        return false;
-    }
-}
-
-// Like the toolkit, a failing handler does not abort creation or destruction: the
-// exception goes to the application's handling.
-void TDataModule::AfterConstruction()
-{
-    if (OnCreate)
-        DispatchHandler(this, [this] { OnCreate(this); });
-}
-
-void TDataModule::BeforeDestruction()
-{
-    if (OnDestroy)
-        DispatchHandler(this, [this] { OnDestroy(this); });
-}
 
 TForm::TForm() : QWidget(nullptr)
 {
@@ -87,7 +33,7 @@ void TForm::BeforeDestruction()
 void TForm::closeEvent(QCloseEvent* AEvent)
 {
     bool canClose = true;
-    // A handler that raises keeps the form open, as the toolkit's close does.
+    // A handler that raises keeps the form open.
     if (OnCloseQuery && !DispatchHandler(this, [&] { OnCloseQuery(this, canClose); }))
         canClose = false;
     if (!canClose) {
@@ -169,7 +115,7 @@ void TApplication::HandleException(TObject*)
 
 void TApplication::ShowException(const QString& AMessage)
 {
-    std::fprintf(stderr, "%s\n", AMessage.toLocal8Bit().constData());
+    qCritical("%s", qUtf8Printable(AMessage));
     if (qobject_cast<QApplication*>(QCoreApplication::instance()))
         MessageDlg(AMessage, mtError, {mbOK}, 0);
 }
@@ -188,10 +134,12 @@ void TApplication::DestroyComponents()
 void Vcl_Forms::Initialization()
 {
     Application = new TApplication;
+    SetApplicationHandleException([](TObject* Sender) { Application->HandleException(Sender); });
 }
 
 void Vcl_Forms::Finalization()
 {
+    SetApplicationHandleException(nullptr);
     delete Application;
     Application = nullptr;
 }

@@ -1,12 +1,9 @@
 #pragma once
-// Window-toolkit stand-in: data modules, forms and the application object.
-//
-// Data modules are made with CreateDataModule and destroyed through TOwned, or created and
-// owned by the application (Application->CreateForm). Either way the creation handler runs
-// on a completely constructed object and the destruction handler before any part is gone,
-// as the toolkit does it. An exception from either handler goes to the application's
-// exception handling; creation or destruction goes on.
+// Forms and the application object over Qt Widgets. Data modules (rtl/Classes.h)
+// may also be created and owned by the application (Application->CreateForm); while the
+// application object exists, it handles the exceptions of their handlers.
 
+#include <rtl/Classes.h>
 #include <rtl/SysUtils.h>
 #include <rtl/System.h>
 
@@ -24,47 +21,7 @@
 class QCloseEvent;
 class QShowEvent;
 
-using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TCloseQueryEvent = std::function<void(TObject* Sender, bool& CanClose)>;
-
-// Where an exception from a handler goes: the application's exception handling when an
-// application object exists, else its message goes to stderr. Call it inside a catch block.
-void ApplicationHandleException(TObject* Sender);
-
-// Runs AHandler as the message loop runs a handler: an exception goes to the application's
-// exception handling and the caller goes on. Answers whether the handler returned normally.
-bool DispatchHandler(TObject* Sender, const std::function<void()>& AHandler);
-
-class TDataModule : public TObject {
-public:
-    TNotifyEvent OnCreate;
-    TNotifyEvent OnDestroy;
-
-    virtual void AfterConstruction();
-    virtual void BeforeDestruction();
-
-protected:
-    TDataModule() = default;
-};
-
-struct TDataModuleDeleter {
-    void operator()(TDataModule* ADataModule) const
-    {
-        ADataModule->BeforeDestruction();
-        delete ADataModule;
-    }
-};
-
-template <class T>
-using TOwned = std::unique_ptr<T, TDataModuleDeleter>;
-
-template <class T, class... TArgs>
-TOwned<T> CreateDataModule(TArgs&&... AArgs)
-{
-    TOwned<T> result(new T(std::forward<TArgs>(AArgs)...));
-    result->AfterConstruction();
-    return result;
-}
 
 // A top-level window. The creation handler runs after construction, the destruction handler
 // before it; closing asks OnCloseQuery first. Closing the application's main form ends the
@@ -137,7 +94,8 @@ public:
     // The application's window: the main form's, once it has one.
     void* Handle() const;
 
-    // The message of the exception being handled, in an error box; call it in a catch block.
+    // The message of the exception being handled, reported through qCritical and in an error
+    // box; call it in a catch block.
     void HandleException(TObject* Sender);
     void ShowException(const QString& AMessage);
 

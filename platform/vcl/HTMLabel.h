@@ -1,5 +1,5 @@
 #pragma once
-// The HTML label of the TMS component pack over Qt rich text (<B>, <FONT color>, <BR>...).
+// The HTML label over Qt rich text (<B>, <FONT color>, <BR>...).
 // With AutoSizing its height follows its text at its width.
 
 #include <QLabel>

@@ -1,5 +1,5 @@
 #pragma once
-// The bitmap button of the Raize component pack: a push button with a glyph.
+// The window's bitmap button: a push button with a glyph.
 
 #include <vcl/StdCtrls.h>
 

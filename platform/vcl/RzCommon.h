@@ -1,5 +1,5 @@
 #pragma once
-// The version-information reader of the Raize component pack. With an empty file path it
+// The version-information reader. With an empty file path it
 // reads the running program's version, which the program's build sets as the application's
 // version (QCoreApplication::applicationVersion).
 

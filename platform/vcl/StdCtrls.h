@@ -1,5 +1,5 @@
 #pragma once
-// The toolkit's standard controls over Qt widgets: label, push button, memo, group box and
+// The standard controls over Qt widgets: label, push button, memo, group box and
 // link label. Click handlers run as the message loop runs them (DispatchHandler).
 
 #include <vcl/Controls.h>

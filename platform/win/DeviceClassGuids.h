@@ -1,5 +1,5 @@
 #pragma once
-// Device interface and setup class identifiers, under their Windows SDK names.
+// Device interface and setup class identifiers, under the names the system's code uses.
 
 #include <rtl/GUID.h>
 

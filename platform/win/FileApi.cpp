@@ -16,7 +16,7 @@ QByteArray Native(LPCWSTR APath)
     return QString::fromUtf16(APath).toLocal8Bit();
 }
 
-// Copies AText with its NUL when it fits; the Windows answer either way.
+// Copies AText with its NUL when it fits; answers the length the caller's contract asks either way.
 DWORD CopyOut(const QString& AText, LPWSTR ABuffer, DWORD ABufferLength)
 {
     const DWORD length = DWORD(AText.size());

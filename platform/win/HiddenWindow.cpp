@@ -5,7 +5,6 @@
 #include <QThread>
 
 #include <condition_variable>
-#include <cstdio>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -157,9 +156,9 @@ bool SendWindowMessage(HWND AWnd, UINT AMsg, WPARAM AWParam, std::shared_ptr<con
             try {
                 Dispatch(window, message);
             } catch (const std::exception& e) {
-                std::fprintf(stderr, "Exception in a window method: %s\n", e.what());
+                qCritical("Exception in a window method: %s", e.what());
             } catch (...) {
-                std::fprintf(stderr, "Exception in a window method\n");
+                qCritical("Exception in a window method");
             }
         },
         Qt::QueuedConnection);

@@ -3,5 +3,6 @@ add_library(winlib STATIC
   ${CMAKE_CURRENT_LIST_DIR}/LibLoaderApi.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StringApiSet.cpp
 )
-target_include_directories(winlib PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)
+target_include_root(winlib win ${CMAKE_CURRENT_LIST_DIR}
+  FILES LibLoaderApi.h StringApiSet.h WinDef.h)
 target_link_libraries(winlib PUBLIC rtl Qt6::Core ${CMAKE_DL_LIBS})

@@ -44,6 +44,7 @@ public:
     BSL_EXPORT(BSL_UnRegisterUSBDeviceNotification);
     BSL_EXPORT(BSL_changeBaudRate);
     BSL_EXPORT(BSL_SetVerbose);
+    BSL_EXPORT(BSL_setReportCallback);
     BSL_EXPORT(BSL_getLastError);
     BSL_EXPORT(BSL_RX_Password);
     BSL_EXPORT(BSL_getDefaultPass);

@@ -361,6 +361,36 @@ private slots:
         QCOMPARE(capture(0), QString());
     }
 
+    void reportCallbackTakesTheDiagnostics() {
+        const QString bad = writeFile(tmp, "reported.txt", "@8000\nAA 0G\nq\n");
+        const QString log = tmp.filePath("stderr-reported.log");
+        QStringList reported;
+        const auto report = [](const char* AText, void* AContext) {
+            static_cast<QStringList*>(AContext)->append(QString::fromUtf8(AText));
+        };
+        std::fflush(stderr);
+        const int saved = dup(2);
+        const int fd = ::open(log.toUtf8().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 2);
+        ::close(fd);
+        bsl.BSL_SetVerbose(1);
+        bsl.BSL_setReportCallback(report, &reported);
+        bsl.BSL_openTI_TextForRead(bad.toUtf8().constData());
+        const QString lastError = QString::fromUtf8(bsl.BSL_getLastError());
+        bsl.BSL_setReportCallback(nullptr, nullptr);
+        bsl.BSL_SetVerbose(0);
+        std::fflush(stderr);
+        dup2(saved, 2);
+        ::close(saved);
+        // The diagnostic went to the callback alone, and setting it kept the last error.
+        QCOMPARE(reported.size(), 1);
+        QVERIFY2(reported[0].startsWith("\"" + bad + "\": line 2: \"0G\""), qPrintable(reported[0]));
+        QCOMPARE(lastError, reported[0]);
+        QFile f(log);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray());
+    }
+
     void defaultPassword() {
         const DataBlock d = bsl.BSL_getDefaultPass();
         QCOMPARE(d.numberOfBytes, 32u);

@@ -138,7 +138,7 @@ private slots:
         QVERIFY(window.AddNotifycation(GUID_DEVINTERFACE_USB_DEVICE));
         QCOMPARE(notifications.RegistrationCount(), 2);
         QCOMPARE(window.RegNotifications(), std::vector<TGUID>{GUID_DEVINTERFACE_USB_DEVICE});
-        // Both registrations deliver: Windows would too.
+        // Both registrations deliver.
         int arrivals = 0;
         window.SetOnArrivedProc([&](PDEV_BROADCAST_DEVICEINTERFACE) { ++arrivals; });
         notifications.Arrive(GUID_DEVINTERFACE_USB_DEVICE, cName);

@@ -1,11 +1,14 @@
 #include <codesite/Capture.h>
 #include <codesite/CodeSite.h>
+#include <rtl/SysUtils.h>
 #include <rtl/System.h>
+#include <rtl/Thread.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QSet>
@@ -48,6 +51,15 @@ int ChildMain(int argc, char** argv)
         CodeSite()->Send(QStringLiteral("AMsg"), QStringLiteral("named"));
         return 0;
     }
+    if (mode == "--child-kinds") {
+        TCodeSiteLogger logger;
+        logger.EnterMethod(QStringLiteral("Initialize"));
+        logger.Send(QStringLiteral("AMsg"), QStringLiteral("done"));
+        logger.Send(QStringLiteral("said %s"), {QStringLiteral("this")});
+        logger.SendError(QStringLiteral("went wrong"));
+        logger.ExitMethod(QStringLiteral("Initialize"));
+        return 0;
+    }
     if (mode == "--child-fill") {
         const int count = std::atoi(argv[2]);
         const QString filler(std::atoi(argv[3]), u'x');
@@ -67,30 +79,10 @@ struct TChild {
     QByteArray StdErr;
 };
 
-// Runs this executable in a child mode with env overrides (a null value unsets).
+// Runs this executable in a child mode with env overrides (a null value unsets; the value
+// "{stderr}" becomes the child's standard error as "<device>:<inode>", as systemd gives it).
 TChild RunChild(const QStringList& AArgs, const QMap<QString, QString>& AEnv, TStdErr AStdErr = TStdErr::File)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (auto it = AEnv.begin(); it != AEnv.end(); ++it) {
-        if (it.value().isNull())
-            env.remove(it.key());
-        else
-            env.insert(it.key(), it.value());
-    }
-    QList<QByteArray> envBytes, argBytes;
-    for (const QString& entry : env.toStringList())
-        envBytes << entry.toLocal8Bit();
-    argBytes << QCoreApplication::applicationFilePath().toLocal8Bit();
-    for (const QString& arg : AArgs)
-        argBytes << arg.toLocal8Bit();
-    std::vector<char*> envp, argv;
-    for (QByteArray& b : envBytes)
-        envp.push_back(b.data());
-    envp.push_back(nullptr);
-    for (QByteArray& b : argBytes)
-        argv.push_back(b.data());
-    argv.push_back(nullptr);
-
     int readFd = -1, childFd = -1;
     QTemporaryDir dir;
     const QByteArray errFile = dir.filePath(QStringLiteral("stderr")).toLocal8Bit();
@@ -111,6 +103,30 @@ TChild RunChild(const QStringList& AArgs, const QMap<QString, QString>& AEnv, TS
             ::close(fds[0]);  // nobody will ever read
         childFd = fds[1];
     }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (auto it = AEnv.begin(); it != AEnv.end(); ++it) {
+        struct stat info;
+        if (it.value().isNull())
+            env.remove(it.key());
+        else if (it.value() == QLatin1String("{stderr}") && ::fstat(childFd, &info) == 0)
+            env.insert(it.key(), QStringLiteral("%1:%2").arg(quint64(info.st_dev)).arg(quint64(info.st_ino)));
+        else
+            env.insert(it.key(), it.value());
+    }
+    QList<QByteArray> envBytes, argBytes;
+    for (const QString& entry : env.toStringList())
+        envBytes << entry.toLocal8Bit();
+    argBytes << QCoreApplication::applicationFilePath().toLocal8Bit();
+    for (const QString& arg : AArgs)
+        argBytes << arg.toLocal8Bit();
+    std::vector<char*> envp, argv;
+    for (QByteArray& b : envBytes)
+        envp.push_back(b.data());
+    envp.push_back(nullptr);
+    for (QByteArray& b : argBytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, childFd, STDERR_FILENO);
@@ -390,6 +406,73 @@ private slots:
         QCOMPARE(child.StdErr.contains('\x1b'), coloured);
         // The file never has colours.
         QVERIFY(!ReadFile(dir.filePath(QStringLiteral("tst_codesite/tst_codesite.log"))).contains('\x1b'));
+    }
+
+    void journalPrioritiesOnlyWhenStandardErrorIsTheJournal_data()
+    {
+        QTest::addColumn<QString>("stream");
+        QTest::addColumn<bool>("journal");
+        QTest::newRow("the journal") << "{stderr}" << true;
+        QTest::newRow("unset") << QString() << false;
+        QTest::newRow("another stream") << "1:1" << false;
+        QTest::newRow("malformed") << "journal" << false;
+    }
+    void journalPrioritiesOnlyWhenStandardErrorIsTheJournal()
+    {
+        QFETCH(QString, stream);
+        QFETCH(bool, journal);
+        QTemporaryDir dir;
+        const TChild child = RunChild({"--child-kinds"}, {{"XDG_STATE_HOME", dir.path()}, {"JOURNAL_STREAM", stream}});
+        QCOMPARE(child.ExitCode, 0);
+        const QList<QByteArray> lines = child.StdErr.trimmed().split('\n');
+        QCOMPARE(lines.size(), 5);
+        const QList<QByteArray> priorities{"<7>", "<6>", "<6>", "<3>", "<7>"};
+        const QList<QByteArray> kinds{" Enter ", " Value ", " Message ", " Error ", " Exit "};
+        for (int i = 0; i < lines.size(); ++i) {
+            QVERIFY2(lines[i].contains(kinds[i]), lines[i].constData());
+            QCOMPARE(lines[i].startsWith(priorities[i]), journal);
+            QCOMPARE(lines[i].startsWith('<'), journal);
+        }
+        // The file never has priorities.
+        const QByteArray file = ReadFile(dir.filePath(QStringLiteral("tst_codesite/tst_codesite.log")));
+        QVERIFY(file.contains("Error went wrong"));
+        QVERIFY(!file.contains('<'));
+    }
+
+    void qtMessagesBecomeRecords()
+    {
+        TCodeSiteCapture capture;
+        {
+            TCodeSiteQtMessages messages;
+            qWarning("warned %d", 1);
+            qCritical("critical");
+            qDebug("debugged");
+            QLoggingCategory category("analyzer.test");
+            qCWarning(category, "in a category");
+        }
+        // The handler before it (the test framework's) has them again.
+        QTest::ignoreMessage(QtWarningMsg, "after");
+        qWarning("after");
+        const QList<TCodeSiteRecord> records = capture.RecordsOf(CodeSite());
+        QCOMPARE(records.size(), 4);
+        const QList<TCodeSiteMsgKind> kinds{TCodeSiteMsgKind::Error, TCodeSiteMsgKind::Error,
+                                            TCodeSiteMsgKind::Message, TCodeSiteMsgKind::Error};
+        const QStringList texts{"warned 1", "critical", "debugged", "analyzer.test: in a category"};
+        for (int i = 0; i < records.size(); ++i) {
+            QCOMPARE(records[i].Kind, kinds[i]);
+            QCOMPARE(records[i].Text, texts[i]);
+        }
+    }
+
+    void queuedCallFailureReachesTheLog()
+    {
+        TCodeSiteCapture capture;
+        TCodeSiteQtMessages messages;
+        std::thread([] { TThread::Queue(nullptr, [] { throw Exception(QStringLiteral("queued and lost")); }); }).join();
+        QTRY_VERIFY(!capture.RecordsOf(CodeSite()).isEmpty());
+        const TCodeSiteRecord record = capture.RecordsOf(CodeSite()).first();
+        QCOMPARE(record.Kind, TCodeSiteMsgKind::Error);
+        QCOMPARE(record.Text, QStringLiteral("Exception in a queued call: queued and lost"));
     }
 
     void closedStandardErrorDoesNotKillTheProgram()

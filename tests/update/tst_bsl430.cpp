@@ -8,6 +8,8 @@
 #include <rtl/SysUtils.h>
 #include <rtl/Units.h>
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstring>
@@ -254,6 +256,27 @@ private slots:
         QCOMPARE(records[1].Logger, log);
         QCOMPARE(records[1].Text, QString("BSL_close_BSL: \"BSL_close_BSL\" proc address is not assigned"));
         QVERIFY_THROWS_EXCEPTION(EListError, TCodeSiteLoggerFactory::GetLoggers("BSL[1]"));
+    }
+
+    // The BSL library's own diagnostics reach the log through the callback the binding sets
+    // (the scripted library, without that export, is bound as before: see above).
+    void libraryDiagnosticsGoToTheLog()
+    {
+        QTemporaryDir dir;
+        const QString image = dir.filePath("broken.txt");
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("@8000\nAA 0G\nq\n");
+        file.close();
+        const HMODULE module = LoadLibraryW(BSL430SIM_LIBRARY);
+        QVERIFY(module);
+        QString erMsg;
+        QVERIFY(!BSL::openTI_TextForRead(qint32(module), image, erMsg));
+        FreeLibrary(module);
+        const QList<TCodeSiteRecord> records = FCapture->RecordsOf(QStringLiteral("BSL"));
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records[0].Kind, TCodeSiteMsgKind::Error);
+        QVERIFY2(records[0].Text.startsWith("\"" + image + "\": line 2: \"0G\""), qPrintable(records[0].Text));
     }
 
     // The export is looked up on every call: once the library is gone, nothing is called.

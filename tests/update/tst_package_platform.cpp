@@ -1,5 +1,5 @@
 // The platform stand-ins under the package manager: paths, files, folders, the string list,
-// embedded resources and the Windows calls.
+// embedded resources and the platform calls.
 
 #include "PackageTestSupport.h"
 

@@ -12,6 +12,8 @@
 #include <codesite/Capture.h>
 
 #include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
@@ -30,9 +32,10 @@ QByteArray Resource(const char* AName)
     return ReadAll(QStringLiteral(RESOURCES_DIR "/") + QLatin1String(AName));
 }
 
+// The library the package carries (the built one stripped: see the first case).
 QByteArray Library()
 {
-    return ReadAll(QStringLiteral(BSL430_LIBRARY));
+    return TResourceStream(QStringLiteral("BSL430dll")).Bytes().toByteArray();
 }
 
 // The package manager with its private reader of the image information.
@@ -77,15 +80,32 @@ QString NotPrivate(const QString& APath, const char* AReason)
 class TestResMng : public QObject {
     Q_OBJECT
 private slots:
+    // The package carries the built library stripped, as the system's strip makes it, and the
+    // table describes that very file.
     void libraryTableDescribesTheEmbeddedFile()
     {
+        QTemporaryDir dir;
+        const QString stripped = dir.filePath(QStringLiteral("stripped"));
+        QCOMPARE(QProcess::execute(QStringLiteral("strip"),
+                                   {QStringLiteral("--strip-unneeded"), QStringLiteral("-o"), stripped,
+                                    QStringLiteral(BSL430_LIBRARY)}), 0);
+        QProcess readelf;
+        readelf.start(QStringLiteral("readelf"), {QStringLiteral("-S"), QStringLiteral("-W"), stripped});
+        QVERIFY(readelf.waitForFinished(60000));
+        const QByteArray sections = readelf.readAllStandardOutput();
+        QVERIFY(sections.contains(".dynsym"));
+        QVERIFY(!sections.contains(".debug_info"));
+        QVERIFY(!sections.contains(".symtab"));
+        QVERIFY(QFileInfo(stripped).size() < QFileInfo(QStringLiteral(BSL430_LIBRARY)).size());
+
         QCOMPARE(cDllInfos.size(), size_t(1));
         const TDllInfo& info = cDllInfos.front();
         QCOMPARE(QString(info.ID), QStringLiteral("BSL430dll"));
         QCOMPARE(QString(info.FileName), QStringLiteral("BSL430.dll"));
-        QCOMPARE(QString(info.MD5), Md5Sum(QStringLiteral(BSL430_LIBRARY)));
-        QCOMPARE(info.Size, QFileInfo(QStringLiteral(BSL430_LIBRARY)).size());
-        QCOMPARE(TResourceStream(QStringLiteral("bsl430DLL")).Bytes().toByteArray(), Library());
+        QCOMPARE(QString(info.MD5), Md5Sum(stripped));
+        QCOMPARE(info.Size, QFileInfo(stripped).size());
+        QCOMPARE(TResourceStream(QStringLiteral("bsl430DLL")).Bytes().toByteArray(), ReadAll(stripped));
+        QCOMPARE(Library(), ReadAll(stripped));
     }
 
     void beforeInitialize()
