@@ -20,7 +20,8 @@ struct Analyzer::State {
 
     bool enumerated() const
     {
-        return !faults.absent && (mode == Mode::FlashBsl || mode == Mode::RamBsl);
+        return !faults.absent && (mode == Mode::FlashBsl || mode == Mode::RamBsl)
+               && clock.reached(backOnBus);
     }
 
     // The device leaves the bus: every open link dies and pending answers are lost.
@@ -42,14 +43,19 @@ struct Analyzer::State {
     BootLoader bootLoader;
     Mode mode = Mode::FlashBsl;
     std::uint64_t generation = 0;
-    std::deque<Report> answers;
+    std::uint64_t backOnBus = 0;  // clock time the last re-enumeration ends
+    struct Answer {
+        std::uint64_t due;  // clock time it reaches the host
+        Report report;
+    };
+    std::deque<Answer> answers;
     std::vector<std::vector<std::uint8_t>> log;
 };
 
 void Analyzer::State::send(const std::vector<std::uint8_t>& ACore)
 {
     clock.reportToHost();
-    answers.push_back(frameReport(ACore));
+    answers.push_back({clock.now(), frameReport(ACore)});
     ++stats.reportsToHost;
 }
 
@@ -67,6 +73,7 @@ void Analyzer::State::handle(const std::vector<std::uint8_t>& ACore)
     case Outcome::Event::StartRamBsl:
         dropOff(Mode::RamBsl);
         clock.reenumerate();
+        backOnBus = clock.now();
         ++stats.reenumerations;
         bootLoader.enter(Mode::RamBsl);
         break;
@@ -134,9 +141,10 @@ std::optional<Report> Link::read()
 {
     std::lock_guard lock(FAnalyzer->FMutex);
     auto& s = *FAnalyzer->FState;
-    if (!s.enumerated() || s.generation != FGeneration || s.answers.empty())
+    if (!s.enumerated() || s.generation != FGeneration || s.answers.empty()
+        || !s.clock.reached(s.answers.front().due))
         return std::nullopt;
-    Report report = s.answers.front();
+    Report report = s.answers.front().report;
     s.answers.pop_front();
     return report;
 }
@@ -165,6 +173,26 @@ std::unique_ptr<Link> Analyzer::open()
         return nullptr;
     FState->answers.clear();  // reports nobody was reading for are gone
     return std::unique_ptr<Link>(new Link(shared_from_this(), FState->generation));
+}
+
+std::optional<std::chrono::steady_clock::time_point> Analyzer::nextDue() const
+{
+    std::lock_guard lock(FMutex);
+    const auto& s = *FState;
+    if (!s.answers.empty() && !s.clock.reached(s.answers.front().due))
+        return s.clock.at(s.answers.front().due);
+    if (!s.clock.reached(s.backOnBus))
+        return s.clock.at(s.backOnBus);
+    return std::nullopt;
+}
+
+std::optional<std::chrono::steady_clock::time_point> Analyzer::takesReportAt() const
+{
+    std::lock_guard lock(FMutex);
+    const auto& s = *FState;
+    if (s.clock.reached(s.clock.bufferFree()))
+        return std::nullopt;
+    return s.clock.at(s.clock.bufferFree());
 }
 
 void Analyzer::load(std::uint32_t AAddr, const std::vector<std::uint8_t>& ABytes)

@@ -4,6 +4,7 @@
 // reports. Used by the BSL library's in-process transport (tests) and by benchmarks.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,8 @@ constexpr std::uint16_t kProductId = 0x0200;
 enum class Timing {
     Instant,    // tests: no modeled time passes
     Realistic,  // benchmarks: datasheet timing on a virtual clock (nothing really waits)
+    RealTime,   // the same timing waited out on the host's clock: an answer is there once its
+                // time has come, the device is off the bus for its time after Load PC
 };
 
 // What runs on the device at the moment.
@@ -94,6 +97,12 @@ public:
     // --- host side ---
     bool enumerated() const;              // on the bus as 2047:0200
     std::unique_ptr<Link> open();         // nullptr when not enumerated
+    // Timing::RealTime: when the next answer falls due or the device comes back on the bus;
+    // nothing when it waits for the host, and in the other timings.
+    std::optional<std::chrono::steady_clock::time_point> nextDue() const;
+    // Timing::RealTime: when the device can take the next OUT report, while it is still busy
+    // with the one before (the host's write waits till then); nothing once it can.
+    std::optional<std::chrono::steady_clock::time_point> takesReportAt() const;
 
     // --- test side ---
     // Direct memory access, bypassing the boot loader (the firmware already on the device,

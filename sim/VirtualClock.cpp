@@ -4,10 +4,25 @@
 
 namespace sim {
 
+bool VirtualClock::reached(std::uint64_t AMicros) const
+{
+    return !FRealTime || std::chrono::steady_clock::now() >= at(AMicros);
+}
+
+std::chrono::steady_clock::time_point VirtualClock::at(std::uint64_t AMicros) const
+{
+    return FStart + std::chrono::microseconds(AMicros);
+}
+
 void VirtualClock::reportToDevice()
 {
     if (!FRealistic)
         return;
+    if (FRealTime) {
+        const auto real = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - FStart);
+        FHost = std::max(FHost, static_cast<std::uint64_t>(real.count()));
+    }
     FArrived = std::max(FHost, FBufferFree) + kReportMicros;
     FHost = FArrived;
 }

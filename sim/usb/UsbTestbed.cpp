@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -68,6 +69,9 @@ struct UsbTestbed::Plug {
     std::vector<std::string> paths;  // usb device, interface, hid device, hidraw node
     HidrawIoctls* ioctls = nullptr;  // of the current node (owned by FNodes)
     int fd = -1;                     // the node's PTY, device side (the testbed owns it)
+    // Our own handle on the program's side of the PTY: with it open, the device side never
+    // reports a hang-up while no program has the node open, so the serving poll sleeps.
+    OwnedFd peer;
     std::vector<std::uint8_t> pending;  // the start of a report still arriving
     bool broken = false;             // the testbed refused it: no longer served
 };
@@ -196,6 +200,9 @@ void UsbTestbed::attach(Plug& APlug) {
     APlug.fd = umockdev_testbed_get_dev_fd(FTestbed.get(), node.c_str());
     if (APlug.fd < 0) throw std::runtime_error("umockdev: " + node + " has no device side");
     ::fcntl(APlug.fd, F_SETFL, ::fcntl(APlug.fd, F_GETFL) | O_NONBLOCK);
+    APlug.peer.reset(::ioctl(APlug.fd, TIOCGPTPEER, O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (APlug.peer.fd < 0)
+        throw std::runtime_error("umockdev: cannot open the program's side of " + node + ": " + std::strerror(errno));
     APlug.paths = {usb, interface, hid, hidraw};
     APlug.ioctls = served;
     APlug.link = std::move(link);
@@ -243,6 +250,7 @@ void UsbTestbed::detach(Plug& APlug) {
     APlug.paths.clear();
     APlug.ioctls = nullptr;
     APlug.fd = -1;
+    APlug.peer.reset();
     APlug.pending.clear();
 }
 
@@ -254,20 +262,8 @@ void UsbTestbed::serveOne(Plug& APlug) {
             attach(APlug);
         return;
     }
-    std::uint8_t buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(APlug.fd, buf, sizeof buf);
-        if (n <= 0) break;
-        APlug.pending.insert(APlug.pending.end(), buf, buf + n);
-    }
-    // The node is a byte stream: a report is whole once 64 bytes are in.
-    std::size_t used = 0;
-    while (APlug.link->alive() && APlug.pending.size() - used >= kReportSize) {
-        Report report;
-        std::copy_n(APlug.pending.begin() + static_cast<std::ptrdiff_t>(used), kReportSize,
-                    report.begin());
-        used += kReportSize;
-        APlug.link->write(report);
+    // Answers as they are due (at once but in real time).
+    const auto deliverDue = [&APlug] {
         while (auto answer = APlug.link->read()) {
             const std::size_t skip = APlug.options.answerWithoutReportId ? 1 : 0;
             const std::size_t length =
@@ -275,6 +271,26 @@ void UsbTestbed::serveOne(Plug& APlug) {
                          APlug.options.answerBytes ? APlug.options.answerBytes : answer->size());
             if (!writeAll(APlug.fd, answer->data() + skip, length)) break;
         }
+    };
+    deliverDue();
+    // The node is a byte stream: a report is whole once 64 bytes are in. While the device is
+    // busy (in real time) its next report stays in the node, so the program's writes wait.
+    std::uint8_t buf[kReportSize];
+    std::size_t used = 0;
+    while (APlug.link->alive()) {
+        if (APlug.pending.size() - used >= kReportSize) {
+            if (APlug.analyzer->takesReportAt()) break;
+            Report report;
+            std::copy_n(APlug.pending.begin() + static_cast<std::ptrdiff_t>(used), kReportSize,
+                        report.begin());
+            used += kReportSize;
+            APlug.link->write(report);
+            deliverDue();
+            continue;
+        }
+        const ssize_t n = ::read(APlug.fd, buf, kReportSize - (APlug.pending.size() - used));
+        if (n <= 0) break;
+        APlug.pending.insert(APlug.pending.end(), buf, buf + n);
     }
     APlug.pending.erase(APlug.pending.begin(),
                         APlug.pending.begin() + static_cast<std::ptrdiff_t>(used));
@@ -288,13 +304,25 @@ void UsbTestbed::serveOne(Plug& APlug) {
 void UsbTestbed::serve() {
     for (;;) {
         std::vector<pollfd> fds{{FWake.fd, POLLIN, 0}};
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPollMs);
         {
             std::lock_guard lock(FMutex);
             if (FStop) return;
-            for (const auto& plug : FPlugs)
-                if (plug->link) fds.push_back({plug->fd, POLLIN, 0});
+            for (const auto& plug : FPlugs) {
+                if (const auto due = plug->analyzer->nextDue()) until = std::min(until, *due);
+                if (!plug->link) continue;
+                // A whole report waits for the device: no more input until it can take it.
+                const bool waiting = plug->pending.size() >= kReportSize;
+                fds.push_back({plug->fd, static_cast<short>(waiting ? 0 : POLLIN), 0});
+                if (const auto at = waiting ? plug->analyzer->takesReportAt() : std::nullopt)
+                    until = std::min(until, *at);
+            }
         }
-        ::poll(fds.data(), fds.size(), kPollMs);
+        const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(
+            std::max(until - std::chrono::steady_clock::now(), std::chrono::steady_clock::duration::zero()));
+        const timespec timeout{static_cast<time_t>(wait.count() / 1000000000),
+                               static_cast<long>(wait.count() % 1000000000)};
+        ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
         std::uint64_t count;
         [[maybe_unused]] const ssize_t n = ::read(FWake.fd, &count, sizeof count);
         std::lock_guard lock(FMutex);

@@ -66,8 +66,13 @@ private:
     struct Plug;
     struct OwnedFd {
         int fd = -1;
-        ~OwnedFd() {
+        OwnedFd() = default;
+        OwnedFd(const OwnedFd&) = delete;
+        OwnedFd& operator=(const OwnedFd&) = delete;
+        ~OwnedFd() { reset(); }
+        void reset(int AFd = -1) {
             if (fd >= 0) ::close(fd);
+            fd = AFd;
         }
     };
     void attach(Plug& APlug);

@@ -1,8 +1,9 @@
-// analyzer-sim [--password-from FILE] [--add-devices FILE]... -- PROGRAM [ARGS...]
+// analyzer-sim [--password-from FILE] [--add-devices FILE]... [--real-time] -- PROGRAM [ARGS...]
 // Plugs one simulated analyzer in update mode into a umockdev USB bus and runs PROGRAM in
 // that mock environment, so the program's own udev and hidapi code finds and updates the
 // simulated boot loader. Other devices (recorded with umockdev-record) can be put on the
-// same bus beside it. Exits with PROGRAM's status. Run it under umockdev-wrapper.
+// same bus beside it. With --real-time the device takes its datasheet times for real, as an
+// update of a real analyzer does. Exits with PROGRAM's status. Run it under umockdev-wrapper.
 
 #include "UsbTestbed.h"
 
@@ -37,11 +38,14 @@ void passOn(int ASignal) {
 
 constexpr const char* kUsage =
     "usage: umockdev-wrapper analyzer-sim [--password-from FILE] [--add-devices FILE]...\n"
-    "                                     -- PROGRAM [ARGS...]\n"
+    "                                     [--real-time] -- PROGRAM [ARGS...]\n"
     "  --password-from FILE  TI-TXT file with the 32-byte password at 0xFFE0\n"
     "                        (default: erased flash, so the password is 32 x 0xFF)\n"
     "  --add-devices FILE    also puts the devices of a umockdev description file (as\n"
-    "                        umockdev-record writes it) on the bus; may be repeated\n";
+    "                        umockdev-record writes it) on the bus; may be repeated\n"
+    "  --real-time           the device takes its datasheet times for real (a USB frame\n"
+    "                        per report, erasing, programming, its time off the bus when\n"
+    "                        the RAM BSL starts); by default it answers at once\n";
 
 int usage(const std::string& AProblem) {
     std::cerr << "analyzer-sim: " << AProblem << "\n" << kUsage;
@@ -52,6 +56,7 @@ struct Arguments {
     bool help = false;
     std::optional<std::string> passwordFile;
     std::vector<std::string> deviceFiles;
+    bool realTime = false;
     std::vector<std::string> command;
 };
 
@@ -80,6 +85,8 @@ std::optional<Arguments> parse(int argc, char** argv, std::string& AProblem) {
                 return std::nullopt;
             }
             args.deviceFiles.emplace_back(argv[++i]);
+        } else if (a == "--real-time") {
+            args.realTime = true;
         } else if (a.empty() || a[0] != '-') {
             AProblem = "put -- before the program to run (" + a + ")";
             return std::nullopt;
@@ -199,7 +206,8 @@ int main(int argc, char** argv) {
             std::cerr << "analyzer-sim: not in a mock environment; run it under umockdev-wrapper\n";
             return kUsageError;
         }
-        auto analyzer = sim::Analyzer::create();
+        auto analyzer = sim::Analyzer::create(
+            sim::Options{args->realTime ? sim::Timing::RealTime : sim::Timing::Instant, {}});
         if (!password.empty()) analyzer->load(kPasswordAddress, password);
         bus.plug(analyzer);
         for (const auto& file : args->deviceFiles) bus.addDevices(file);

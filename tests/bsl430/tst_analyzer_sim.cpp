@@ -6,10 +6,16 @@
 // mode (kChildSet names the image set).
 
 #include "BslApi.h"
+#include "Srecord.h"
 #include "TestData.h"
 #include "UpdateSequence.h"
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
@@ -30,6 +36,20 @@ int updateAsChild(int ASet) {
     std::printf("failed at %s: %u %s\n", qPrintable(run.failedAt), run.answer,
                 qPrintable(bsl.lastError()));
     return 1;
+}
+
+// Nanoseconds the threads of a process have been runnable (on a CPU or waiting for one): a
+// thread that never sleeps counts all the time that passes, however busy the machine is.
+qint64 runnableNanos(qint64 APid) {
+    qint64 sum = 0;
+    const QString tasks = QString("/proc/%1/task").arg(APid);
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f(tasks + "/" + task + "/schedstat");
+        if (!f.open(QIODevice::ReadOnly)) continue;
+        const QList<QByteArray> fields = f.readAll().simplified().split(' ');
+        if (fields.size() >= 2) sum += fields[0].toLongLong() + fields[1].toLongLong();
+    }
+    return sum;
 }
 
 }  // namespace
@@ -83,6 +103,47 @@ private slots:
         QCOMPARE(r.status, failure.isEmpty() ? 0 : 1);
     }
 
+    // --real-time: the whole update takes at least the datasheet's time for what the device
+    // does (its second off the bus when the RAM BSL starts, which the program's own pause
+    // before reopening overlaps; an erase per block of at most 512 image bytes and one for the
+    // reset vector; every image word programmed), and not absurdly more.
+    void realTime_data() {
+        QTest::addColumn<int>("set");
+        const auto sets = imageSets();
+        for (int i = 0; i < sets.size(); ++i) QTest::newRow(qPrintable(sets[i].name)) << i;
+    }
+
+    void realTime() {
+        QFETCH(int, set);
+        const ImageSet images = imageSets().at(set);
+        QTemporaryDir tmp;
+        const MemoryMap map = srecordMap(images.path("BinVorel"), tmp.path());
+        qint64 bytes = 0;
+        QSet<int> words;
+        for (int a = 0; a < MemoryMap::kSpace; ++a)
+            if (map.given.testBit(a)) {
+                ++bytes;
+                words.insert(a >> 1);
+            }
+        QVERIFY(bytes > 0);
+        const qint64 erases = 1 + (bytes + 511) / 512;
+        const double bound = 1.0 + double(erases) * 25e-3 + double(words.size()) * 75e-6;
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(kChildSet, QString::number(set));
+        QElapsedTimer wall;
+        wall.start();
+        const Result r = analyzerSim({"--real-time", "--password-from", images.path("Pass"), "--",
+                                      QCoreApplication::applicationFilePath()},
+                                     env);
+        const double seconds = double(wall.nsecsElapsed()) / 1e9;
+        QVERIFY2(r.status == 0 && r.out.isEmpty(), qPrintable(r.out + r.err));
+        qInfo("whole update %.2f s, datasheet bound %.2f s (%lld erases, %lld words)", seconds, bound,
+              erases, static_cast<long long>(words.size()));
+        QVERIFY2(seconds >= bound, qPrintable(QString("%1 s < %2 s").arg(seconds).arg(bound)));
+        QVERIFY2(seconds <= 3 * bound + 10, qPrintable(QString("%1 s against %2 s").arg(seconds).arg(bound)));
+    }
+
     void commandLine_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
@@ -112,6 +173,23 @@ private slots:
         const Result r = analyzerSim(args);
         QCOMPARE(r.status, status);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    }
+
+    // Attached, with nobody holding its node open: the simulator sleeps until something
+    // happens instead of polling round and round.
+    void idleWhileNobodyHasTheNodeOpen() {
+        QProcess p;
+        p.start("umockdev-wrapper", {ANALYZER_SIM_PATH, "--", "sh", "-c", "echo plugged; exec sleep 30"});
+        QVERIFY(p.waitForReadyRead(30000));  // the bus is up and the program runs
+        QCOMPARE(p.readAllStandardOutput(), QByteArray("plugged\n"));
+        QElapsedTimer wall;
+        const qint64 before = runnableNanos(p.processId());
+        wall.start();
+        QThread::msleep(2000);
+        const double share = double(runnableNanos(p.processId()) - before) / double(wall.nsecsElapsed());
+        p.terminate();  // passed on to the program; then the bus goes
+        QVERIFY(p.waitForFinished(30000));
+        QVERIFY2(share < 0.2, qPrintable(QString("runnable %1 % of the time").arg(share * 100, 0, 'f', 1)));
     }
 
     void outsideTheWrapper() {

@@ -163,7 +163,11 @@ public:
             std::lock_guard lock(FMutex);
             FWaits.clear();
         }
-        std::unique_ptr<QThread> worker(QThread::create([this, &r] {
+        // QThread::wait hands the worker's writes over inside Qt, where ThreadSanitizer does not
+        // see it: the worker holds this lock while it works, and this thread takes it after.
+        std::mutex working;
+        std::unique_ptr<QThread> worker(QThread::create([this, &r, &working] {
+            std::lock_guard lock(working);
             try {
                 r.Result = FService->CustomSelectedFirmware(r.ErMsg);
             } catch (...) {
@@ -179,6 +183,7 @@ public:
             worker->start();
         }
         worker->wait();
+        { std::lock_guard lock(working); }
         if (ASpinLoop) {
             QCoreApplication::sendPostedEvents();
             FService->SetOnProgress(nullptr);
