@@ -3,6 +3,9 @@
 #include "Capture.h"
 #include "CodeSite.h"
 
+#include <rtl/IOUtils.h>
+#include <rtl/SysUtils.h>
+
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -76,18 +79,15 @@ QByteArray StateHome()
     return home + "/.local/state";
 }
 
-// mkdir -p, private to the user for every folder it makes.
+// The log's folder and its missing parents, made private to the user.
 bool MakePath(const QByteArray& APath)
 {
-    for (qsizetype i = 1; i <= APath.size(); ++i) {
-        if (i < APath.size() && APath.at(i) != '/')
-            continue;
-        const QByteArray prefix = APath.left(i);
-        if (::mkdir(prefix.constData(), 0700) != 0 && errno != EEXIST)
-            return false;
+    try {
+        TDirectory::CreateDirectory(QString::fromLocal8Bit(APath));
+        return true;
+    } catch (const Exception&) {
+        return false;
     }
-    struct stat info;
-    return ::stat(APath.constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 // The log file, opened so that nothing at its name can stall or redirect the program: a FIFO

@@ -1,5 +1,9 @@
 #include "InstanceLock.h"
 
+#include <rtl/IOUtils.h>
+#include <rtl/PrivateFolders.h>
+#include <rtl/SysUtils.h>
+
 #include <QDir>
 #include <QFile>
 
@@ -25,21 +29,19 @@ QString SystemText(int AErrno)
     return QString::fromLocal8Bit(std::strerror(AErrno));
 }
 
-// Each missing part of the path is made with mode 0700; existing parts are left as they are
-// (the package manager judges them before it writes anything).
-bool MakeFolders(const QString& AFolder, QString& AErMsg)
+// Missing parts are made private to the user; the folder itself is then judged as the
+// working folder is before anything is unpacked there (never followed), so the lock file is
+// never made where a link points nor where another user could swap it.
+bool MakePrivateFolder(const QString& AFolder, QString& AErMsg)
 {
-    const QString clean = QDir::cleanPath(AFolder);
-    QString path = clean.startsWith(u'/') ? QStringLiteral("/") : QString();
-    for (const QString& part : clean.split(u'/', Qt::SkipEmptyParts)) {
-        path = path.isEmpty() || path.endsWith(u'/') ? path + part : path + u'/' + part;
-        const QByteArray native = QFile::encodeName(path);
-        if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-            AErMsg = QStringLiteral("Cannot create folder \"%1\": %2.").arg(path, SystemText(errno)) + cOtherFolder;
-            return false;
-        }
+    try {
+        TDirectory::CreateDirectory(AFolder);
+        CheckPrivateFolder(AFolder);
+        return true;
+    } catch (const Exception& E) {
+        AErMsg = E.Message() + cOtherFolder;
+        return false;
     }
-    return true;
 }
 
 }  // namespace
@@ -53,7 +55,7 @@ std::unique_ptr<TInstanceLock> TInstanceLock::Acquire(const QString& AFolder, TS
 {
     AStatus = TStatus::Failed;
     AErMsg.clear();
-    if (!MakeFolders(AFolder, AErMsg))
+    if (!MakePrivateFolder(AFolder, AErMsg))
         return nullptr;
     const QString path = QDir::cleanPath(AFolder) + u'/' + FileName();
     const QByteArray native = QFile::encodeName(path);

@@ -16,8 +16,10 @@ public:
         Failed,    // the folder or the lock file is unusable (AErMsg names it, says why and what to do)
     };
 
-    // Makes AFolder (and its missing parents) private to the user when missing, then tries the
-    // lock without waiting. The lock file is opened without following a link.
+    // Makes AFolder (and its missing parents) private to the user when missing, refuses it
+    // unless it is a folder of the user's that no one else may write to (a link is not
+    // followed), then tries the lock without waiting. The lock file is opened without
+    // following a link.
     static std::unique_ptr<TInstanceLock> Acquire(const QString& AFolder, TStatus& AStatus, QString& AErMsg);
 
     ~TInstanceLock();

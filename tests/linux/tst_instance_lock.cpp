@@ -223,6 +223,50 @@ private slots:
             QCOMPARE(QFileInfo(target).size(), 4);
     }
 
+    // The working folder is judged as it is, never followed: a link in its place, a folder of
+    // another user's or one that others may write to is refused, and nothing is made there.
+    void unsafeWorkingFolder_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("link to a folder of the user's") << "link" << "it is a symbolic link";
+        QTest::newRow("group may write") << "group" << "others may write to it";
+        QTest::newRow("others may write") << "others" << "others may write to it";
+        QTest::newRow("folder of another user") << "foreign" << "it belongs to another user";
+    }
+
+    void unsafeWorkingFolder()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("ovk/trelmint");
+        const QByteArray native = QFile::encodeName(folder);
+        const QString target = dir.filePath("elsewhere");
+        QVERIFY(QDir().mkpath(dir.filePath("ovk")));
+        if (kind == "link") {
+            QVERIFY(QDir().mkdir(target));
+            QVERIFY(QFile::link(target, folder));
+        } else {
+            QVERIFY(QDir().mkdir(folder));
+            if (kind == "foreign") {
+                if (::geteuid() != 0)
+                    QSKIP("only root can give a folder to another user");
+                QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
+            } else {
+                QCOMPARE(::chmod(native.constData(), kind == "group" ? 0770 : 0707), 0);
+            }
+        }
+        TInstanceLock::TStatus status;
+        QString erMsg;
+        QVERIFY(!TInstanceLock::Acquire(folder, status, erMsg));
+        QCOMPARE(status, TInstanceLock::TStatus::Failed);
+        QVERIFY2(erMsg.startsWith("The folder \"" + folder + "\" is not private to the user: " + reason + "."), qPrintable(erMsg));
+        QVERIFY2(erMsg.contains("TMPDIR"), qPrintable(erMsg));
+        QVERIFY(!QFileInfo::exists(folder + "/" + TInstanceLock::FileName()));
+        QVERIFY(!QFileInfo::exists(target + "/" + TInstanceLock::FileName()));
+    }
+
     void folderThatCannotBeMade()
     {
         QTemporaryDir dir;
