@@ -5,10 +5,10 @@
 
 #include <codesite/Capture.h>
 #include <rtl/SysUtils.h>
+#include <support/ProgressReport.h>
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <atomic>
 
@@ -55,12 +55,10 @@ void Settle(TWindowHarness& AHarness)
 // The texts of the flashing service's reports, as its log records them.
 QStringList ReportedMessages(const TCodeSiteCapture& ACapture)
 {
-    static const QRegularExpression report("^DoProgress\\(APosition: -?\\d+, AMsg: \"(.*)\", ASleep: -?\\d+\\)$",
-                                           QRegularExpression::DotMatchesEverythingOption);
     QStringList messages;
     for (const TCodeSiteRecord& record : ACapture.RecordsOf(QStringLiteral("TsvcBsl430")))
-        if (const auto match = report.match(record.Text); match.hasMatch())
-            messages << match.captured(1);
+        if (const auto report = ReadProgressReport(record.Text))
+            messages << report->Message;
     return messages;
 }
 

@@ -7,6 +7,7 @@
 #include "FlashingHarness.h"
 
 #include <sim/usb/UsbTestbed.h>
+#include <support/ProgressReport.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -104,14 +105,13 @@ public:
     {
         QElapsedTimer clock;
         clock.start();
-        static const QRegularExpression report("DoProgress\\(APosition: (-?\\d+), AMsg: \"(.*)\", ASleep: -?\\d+\\)$");
         while (clock.elapsed() < ATimeoutMs && FUpdater.state() == QProcess::Running) {
             FUpdater.waitForReadyRead(100);
             while (FUpdater.canReadLine()) {
                 const QString line = QString::fromUtf8(FUpdater.readLine()).trimmed();
-                if (const auto m = report.match(line); m.hasMatch()) {
-                    Reports << m.captured(1) + "|" + m.captured(2);
-                    if (m.captured(2) == AMessage)
+                if (const auto report = ReadProgressReport(line)) {
+                    Reports << report->Line();
+                    if (report->Message == AMessage)
                         return true;
                 }
             }

@@ -16,6 +16,7 @@
 #include <rtl/Clock.h>
 #include <rtl/Units.h>
 #include <sim/Analyzer.h>
+#include <support/ProgressReport.h>
 #include <win/LibLoaderApi.h>
 
 #include <QCoreApplication>
@@ -265,9 +266,6 @@ private:
 
     void Collect(TRunResult& AResult)
     {
-        static const QRegularExpression reportLine(
-            "^DoProgress\\(APosition: (-?\\d+), AMsg: \"(.*)\", ASleep: (-?\\d+)\\)$",
-            QRegularExpression::DotMatchesEverythingOption);
         const QList<TCodeSiteRecord> records = FCapture.Records();
         std::vector<std::pair<qsizetype, std::chrono::milliseconds>> waits;
         {
@@ -291,8 +289,8 @@ private:
                 if (open.isEmpty() || open.takeLast() != record.Text)
                     AResult.Balanced = false;
                 AResult.Exits << (record.Value.isValid() ? record.Text + "=" + record.ValueText() : record.Text);
-            } else if (const auto match = reportLine.match(record.Text); match.hasMatch()) {
-                AResult.WorkerTrace << match.captured(1) + "|" + match.captured(2);
+            } else if (const auto report = ReadProgressReport(record.Text)) {
+                AResult.WorkerTrace << report->Line();
             }
         }
         if (!open.isEmpty())
