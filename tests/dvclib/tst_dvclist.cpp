@@ -1,4 +1,4 @@
-#include "SetupFixture.h"
+#include <support/SetupFixture.h>
 
 #include <m.dvcList.h>
 

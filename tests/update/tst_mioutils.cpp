@@ -1,7 +1,7 @@
 // The file utilities: digest and size of real files, cross-checked with md5sum, and free
 // names beside existing files.
 
-#include "PackageTestSupport.h"
+#include <support/PackageTestSupport.h>
 
 #include <mIOUtils.h>
 #include <rtl/IOUtils.h>

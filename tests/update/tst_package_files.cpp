@@ -1,7 +1,7 @@
 // The update package files in resources/: exact sizes and texts, the images as srec_info and
 // srec_cat read them, and their origin in tools/gen-package.
 
-#include "PackageTestSupport.h"
+#include <support/PackageTestSupport.h>
 
 #include <QDir>
 #include <QRegularExpression>

@@ -1,7 +1,7 @@
 // The package manager with the real package (resources/ and the bsl430 library), against
 // real files in a private temporary folder of each case.
 
-#include "PackageTestSupport.h"
+#include <support/PackageTestSupport.h>
 
 #include <mIOUtils.h>
 #include <rtl/IOUtils.h>

@@ -3,7 +3,7 @@
 // success), EXPECTED_IMAGE the image path the package manager names afterwards. "{work}"
 // stands for the working folder in both.
 
-#include "PackageTestSupport.h"
+#include <support/PackageTestSupport.h>
 
 #include <svc.resMng.h>
 

@@ -1,6 +1,6 @@
 // The package manager with a package that lacks RAM_BSL_Version.
 
-#include "PackageTestSupport.h"
+#include <support/PackageTestSupport.h>
 
 #include <rtl/SysUtils.h>
 #include <svc.resMng.h>

@@ -1,7 +1,7 @@
 // The platform stand-ins under the package manager: paths, files, folders, the string list,
 // embedded resources and the platform calls.
 
-#include "PackageTestSupport.h"
+#include <support/PackageTestSupport.h>
 
 #include <rtl/IOUtils.h>
 #include <rtl/PrivateFolders.h>
@@ -429,7 +429,7 @@ private slots:
         QCOMPARE(list.Count(), 0);
     }
 
-    // The test package: tests/update/packages/mini.
+    // The test package: tests/rtl/packages/mini.
     void resourcesByNameWithoutCase()
     {
         const QByteArray alpha = ReadAll(QStringLiteral(MINI_PACKAGE "/Alpha"));
@@ -448,7 +448,7 @@ private slots:
         const TResourceStream resource(QStringLiteral("Alpha"));
         Dl_info info{};
         QVERIFY(::dladdr(resource.Memory(), &info) != 0);
-        QCOMPARE(QFileInfo(QString::fromLocal8Bit(info.dli_fname)).fileName(), QStringLiteral("tst_update_package_platform"));
+        QCOMPARE(QFileInfo(QString::fromLocal8Bit(info.dli_fname)).fileName(), QStringLiteral("tst_rtl_package_platform"));
     }
 
     void missingResource_data()

@@ -1,4 +1,4 @@
-#include "SetupFixture.h"
+#include <support/SetupFixture.h>
 
 #include <win/DeviceClassGuids.h>
 #include <win/ErrHandlingApi.h>
