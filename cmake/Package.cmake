@@ -23,6 +23,21 @@ function(_update_package_write path content)
   file(WRITE "${path}" "${content}")
 endfunction()
 
+# make_test_package(<folder> <name> <content>)
+#
+# A package for tests: the shipped package's resources (resources/) copied to <folder> when
+# configuring, with the file <name> holding <content> instead. Written only when it changes.
+function(make_test_package dir name content)
+  file(GLOB files LIST_DIRECTORIES false ${PROJECT_SOURCE_DIR}/resources/*)
+  foreach(file IN LISTS files)
+    get_filename_component(file_name ${file} NAME)
+    if(file_name MATCHES "^[A-Za-z0-9_]+$" AND NOT file_name STREQUAL name)
+      configure_file(${file} ${dir}/${file_name} COPYONLY)
+    endif()
+  endforeach()
+  _update_package_write(${dir}/${name} "${content}")
+endfunction()
+
 function(add_update_package target)
   cmake_parse_arguments(P "" "DIR;LIBRARY" "OMIT" ${ARGN})
   if(NOT P_DIR OR P_UNPARSED_ARGUMENTS)
