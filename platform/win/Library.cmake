@@ -4,4 +4,4 @@ add_library(winlib STATIC
   ${CMAKE_CURRENT_LIST_DIR}/StringApiSet.cpp
 )
 target_include_directories(winlib PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)
-target_link_libraries(winlib PUBLIC rtl Qt6::Core ${CMAKE_DL_LIBS})
+target_link_libraries(winlib PUBLIC win rtl Qt6::Core ${CMAKE_DL_LIBS})
