@@ -348,14 +348,14 @@ void TvMain::FormCloseQuery(TObject*, bool& CanClose)
     // The initialisation is short and the window closes as soon as it has ended. A task stuck
     // on its folder must not keep the program forever: nothing has touched a device yet.
     if (FInitTaskRunning) {
-        if (FCloseRequested && FStartUpCloseWait.ElapsedMilliseconds() >= cStartUpCloseWaitMs) {
+        if (FCloseRequested && CurrentClock().Now() - FFirstStartUpClose >= cStartUpCloseWait) {
             FStartUpAbandoned = true;
             return;
         }
         CanClose = false;
         if (!FCloseRequested) {
             FCloseRequested = true;
-            FStartUpCloseWait = TStopwatch::StartNew();
+            FFirstStartUpClose = CurrentClock().Now();
             Memo->Lines.Add(cCloseAfterStartUpText);
             CodeSite()->Send(QStringLiteral("Close"), cCloseAfterStartUpText);
         }
