@@ -17,6 +17,7 @@
 #include <QTest>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -55,6 +56,21 @@ QString PassingDevice(const QString& ASerial, int APort)
         .arg(APort);
 }
 
+// Devices added for one case; those still there when it ends early (a failed check) are taken
+// away, so that the next case does not meet them on the bus.
+class TAdded {
+public:
+    TAdded(sim::usb::UsbTestbed& ABus, std::vector<std::string> APaths) : FBus(ABus), FPaths(std::move(APaths)) {}
+    TAdded(const TAdded&) = delete;
+    TAdded& operator=(const TAdded&) = delete;
+    ~TAdded() { Remove(); }
+    void Remove() { FBus.removeDevices(std::exchange(FPaths, {})); }
+
+private:
+    sim::usb::UsbTestbed& FBus;
+    std::vector<std::string> FPaths;
+};
+
 }  // namespace
 
 class TestDvcUdev : public QObject {
@@ -67,16 +83,18 @@ class TestDvcUdev : public QObject {
     QList<TNotice> notices;
     QTemporaryDir files;
 
-    // Adds the devices of a description in umockdev's format; answers their sysfs paths.
-    std::vector<std::string> Add(const QString& ADescription)
+    // Adds the devices of a description in umockdev's format.
+    std::unique_ptr<TAdded> Add(const QString& ADescription)
     {
         static int count = 0;
         const QString path = files.filePath(QStringLiteral("devices%1.umockdev").arg(++count));
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(ADescription.toUtf8()) < 0)
-            return {};
-        file.close();
-        return bus->addDevices(path.toStdString());
+        std::vector<std::string> paths;
+        if (file.open(QIODevice::WriteOnly) && file.write(ADescription.toUtf8()) >= 0) {
+            file.close();
+            paths = bus->addDevices(path.toStdString());
+        }
+        return std::make_unique<TAdded>(*bus, std::move(paths));
     }
 
     // Serves the monitor until ACount notices are in, without polling pauses.
@@ -198,7 +216,7 @@ private slots:
     void hubDescribedByItself()
     {
         QFETCH(bool, atStart);
-        const auto paths = Add(cHubWithAdapter);
+        const auto added = Add(cHubWithAdapter);
         QTRY_COMPARE_WITH_TIMEOUT(notices.size(), 2, 30000);
         const QString classguid = QStringLiteral("classguid=") + GUIDToString(GUID_DEVINTERFACE_USB_DEVICE);
         QCOMPARE(notices.at(0).Lines, (QStringList{classguid, "DeviceType=dtUSB", "DeviceDesc=USB2.0 Hub",
@@ -219,7 +237,7 @@ private slots:
         QCOMPARE(value("VID_10C4&PID_EA60\\0042", "ClassGUID"), text(GUIDToString(GUID_DEVCLASS_PORTS)));
         QCOMPARE(value("VID_10C4&PID_EA60\\0042", "FriendlyName"),
                  text("CP2102 USB to UART Bridge Controller (ttyUSB3)"));
-        bus->removeDevices(paths);
+        added->Remove();
         QTRY_COMPARE_WITH_TIMEOUT(notices.size(), 4, 30000);
     }
 
@@ -227,13 +245,13 @@ private slots:
     // name the same key, whatever udev made of the serial ("/" and blanks).
     void arrivalAndRemovalNameOneKey()
     {
-        const auto paths = Add(QStringLiteral(
+        const auto added = Add(QStringLiteral(
             "P: /devices/pci0000:00/0000:00:1d.0/usb3/3-3\n"
             "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=1209/1/100\nE: ID_SERIAL_SHORT=SN_1_2\n"
             "E: ID_MODEL_ENC=Probe\\x20Board\n"
             "A: idVendor=1209\nA: idProduct=0001\nA: product=Probe Board\nA: serial=SN/1 2\n"));
         QTRY_COMPARE_WITH_TIMEOUT(notices.size(), 1, 30000);
-        bus->removeDevices(paths);
+        added->Remove();
         QTRY_COMPARE_WITH_TIMEOUT(notices.size(), 2, 30000);
         const QStringList expected{QStringLiteral("classguid=") + GUIDToString(GUID_DEVINTERFACE_USB_DEVICE),
                                    "DeviceType=dtUSB", "DeviceDesc=Probe Board", "VIdPId=VID_1209&PID_0001\\SN_1_2"};
@@ -246,7 +264,7 @@ private slots:
     void textsCleanedOnBothPaths()
     {
         const QByteArray product = "Probe\nBoard" + QByteArray(4000, 'x');
-        const auto paths = Add(QStringLiteral(
+        const auto added = Add(QStringLiteral(
             "P: /devices/pci0000:00/0000:00:1d.0/usb3/3-4\n"
             "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=1209/3/100\n"
             "A: idVendor=1209\nA: idProduct=0003\nA: bcdDevice=0100\nH: product=%1\nH: manufacturer=%2\n\n"
@@ -271,7 +289,7 @@ private slots:
             QCOMPARE(list.Devices(i)->Manufacturer(), QString("ACME Ltd"));
         }
         QVERIFY(listed);
-        bus->removeDevices(paths);
+        added->Remove();
         QTRY_COMPARE_WITH_TIMEOUT(notices.size(), 2, 30000);
     }
 
@@ -295,9 +313,9 @@ private slots:
                 const int port = round * cPerRound + i;
                 description += PassingDevice(QStringLiteral("P%1").arg(port), port);
             }
-            const auto paths = Add(description);
+            const auto added = Add(description);
             QVERIFY(WaitForNotices(cPerRound));
-            bus->removeDevices(paths);
+            added->Remove();
             QVERIFY(WaitForNotices(2 * cPerRound));
             for (const TNotice& notice : std::as_const(notices))
                 QVERIFY2(notice.Lines.contains("DeviceDesc=Passing"), qPrintable(notice.Lines.join(u',')));
@@ -310,7 +328,7 @@ private slots:
         // The device present all along leaves: its key still describes it (its removal alone
         // would say "USB Input Device").
         notices.clear();
-        bus->removeDevices(keeper);
+        keeper->Remove();
         QTRY_COMPARE_WITH_TIMEOUT(notices.size(), 1, 30000);
         QVERIFY(notices.at(0).Lines.contains("DeviceDesc=Keeper"));
         QVERIFY(notices.at(0).Lines.contains("VIdPId=VID_1209&PID_0011\\KEEP"));
