@@ -46,14 +46,15 @@ const QString cHubWithAdapter = QStringLiteral(
     "P: /devices/pci0000:00/0000:00:1d.0/usb3/3-1/3-1.2/3-1.2:1.0/ttyUSB3\nE: SUBSYSTEM=usb-serial\n\n"
     "P: /devices/pci0000:00/0000:00:1d.0/usb3/3-1/3-1.2/3-1.2:1.0/ttyUSB3/tty/ttyUSB3\nE: SUBSYSTEM=tty\n");
 
-// One of many distinct devices that come and go: a usb_device with a serial of its own.
-QString PassingDevice(const QString& ASerial, int APort)
+// A usb_device of vendor 1209 on a port of the fourth bus, with its serial as sysfs holds it
+// and as udev rewrote it.
+QString UsbDevice(int APort, const QString& AProduct, const QString& AName, const QString& ASerial,
+                  const QString& AUdevSerial)
 {
-    return QStringLiteral("P: /devices/pci0000:00/0000:00:1d.0/usb4/4-%2\n"
-                          "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=1209/10/100\nE: ID_SERIAL_SHORT=%1\n"
-                          "A: idVendor=1209\nA: idProduct=0010\nA: product=Passing\nA: serial=%1\n\n")
-        .arg(ASerial)
-        .arg(APort);
+    return QStringLiteral("P: /devices/pci0000:00/0000:00:1d.0/usb4/4-%1\n"
+                          "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=1209/%2/100\nE: ID_SERIAL_SHORT=%5\n"
+                          "A: idVendor=1209\nA: idProduct=%2\nA: product=%3\nA: serial=%4\n\n")
+        .arg(QString::number(APort), AProduct, AName, ASerial, AUdevSerial);
 }
 
 // Devices added for one case; those still there when it ends early (a failed check) are taken
@@ -245,11 +246,7 @@ private slots:
     // name the same key, whatever udev made of the serial ("/" and blanks).
     void arrivalAndRemovalNameOneKey()
     {
-        const auto added = Add(QStringLiteral(
-            "P: /devices/pci0000:00/0000:00:1d.0/usb3/3-3\n"
-            "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=1209/1/100\nE: ID_SERIAL_SHORT=SN_1_2\n"
-            "E: ID_MODEL_ENC=Probe\\x20Board\n"
-            "A: idVendor=1209\nA: idProduct=0001\nA: product=Probe Board\nA: serial=SN/1 2\n"));
+        const auto added = Add(UsbDevice(9000, "0001", "Probe Board", "SN/1 2", "SN_1_2"));
         QTRY_COMPARE_WITH_TIMEOUT(notices.size(), 1, 30000);
         added->Remove();
         QTRY_COMPARE_WITH_TIMEOUT(notices.size(), 2, 30000);
@@ -298,10 +295,7 @@ private slots:
     // devices stay, and those of devices that left go, oldest first.
     void manyDevicesComeAndGo()
     {
-        const auto keeper = Add(QStringLiteral(
-            "P: /devices/pci0000:00/0000:00:1d.0/usb4/4-0\n"
-            "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=1209/11/100\nE: ID_SERIAL_SHORT=KEEP\n"
-            "A: idVendor=1209\nA: idProduct=0011\nA: product=Keeper\nA: serial=KEEP\n"));
+        const auto keeper = Add(UsbDevice(0, "0011", "Keeper", "KEEP", "KEEP"));
         QTRY_COMPARE_WITH_TIMEOUT(notices.size(), 1, 30000);
         // More than the 4096 keys kept, in batches that the monitor's socket holds at once (ten
         // datagrams by default).
@@ -311,7 +305,8 @@ private slots:
             QString description;
             for (int i = 1; i <= cPerRound; ++i) {
                 const int port = round * cPerRound + i;
-                description += PassingDevice(QStringLiteral("P%1").arg(port), port);
+                const QString serial = QStringLiteral("P%1").arg(port);
+                description += UsbDevice(port, "0010", "Passing", serial, serial);
             }
             const auto added = Add(description);
             QVERIFY(WaitForNotices(cPerRound));
