@@ -258,7 +258,10 @@ void TvMain::InitDvcObserver()
 
 void TvMain::DvcArrived(const TObservedInfos& AInfos)
 {
-    if (ButtonUpdate->isEnabled())
+    // Taken while the label does not show the analyzer (not while the button is disabled):
+    // a removal that reached the window before a failing update ended leaves the button
+    // enabled under "No Analyzer has been detected.", and a re-plug must still be seen.
+    if (LabelCanUpdate->Caption() == cDetectedText)
         return;
     if (AInfos.VID() != QLatin1String("2047") || AInfos.PID() != QLatin1String("0200"))
         return;
