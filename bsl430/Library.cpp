@@ -206,6 +206,7 @@ std::uint8_t Library::initialize(const char* ACom) {
     Lock lock(FMutex);
     begin();
     FTransport->close();
+    FProtocol.newSession();
     if (FFamily != kFamilyF5xx) {
         fail("boot loader family " + std::to_string(FFamily) + " is not supported (3: F5xx/F6xx)");
         return BSL430_INIT_DEVICE_NOT_FOUND;
@@ -233,6 +234,7 @@ std::uint8_t Library::close() {
     Lock lock(FMutex);
     begin();
     FTransport->close();
+    FProtocol.newSession();
     return 0;
 }
 
