@@ -28,6 +28,12 @@ QFont PlatformFont(const QStringList& AFamilies, int APixelHeight, bool ABold)
             font.setFamily(family);
             break;
         }
+    return ResizedFont(font, APixelHeight, ABold);
+}
+
+QFont ResizedFont(const QFont& AFont, int APixelHeight, bool ABold)
+{
+    QFont font = AFont;
     font.setPixelSize(APixelHeight);
     font.setBold(ABold);
     font.setStyleStrategy(QFont::PreferAntialias);

@@ -12,3 +12,5 @@ void RegisterPlatformFonts();
 
 // The font of a family and a character height in pixels; AFamilies in order of preference.
 QFont PlatformFont(const QStringList& AFamilies, int APixelHeight, bool ABold = false);
+// AFont's family at another height and weight, without looking the family up again.
+QFont ResizedFont(const QFont& AFont, int APixelHeight, bool ABold = false);
