@@ -15,7 +15,7 @@ void SetBounds(QPicture& APicture, const QRect& ABounds)
 
 }  // namespace
 
-QPicture LogoPicture()
+QPicture LogoPicture(const QFont& AFont)
 {
     QPicture picture;
     {
@@ -30,34 +30,35 @@ QPicture LogoPicture()
             painter.drawRoundedRect(QRectF(4 + 7 * i, 22 - height, 5, height), 1, 1);
         }
         painter.setPen(QColor(0x40, 0x4A, 0x55));
-        painter.setFont(PlatformFont({QStringLiteral("Tahoma")}, 15, true));
+        painter.setFont(ResizedFont(AFont, 15, true));
         painter.drawText(QRect(30, 0, 191, 24), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("ANALYZER"));
         painter.setPen(QColor(0x80, 0x8A, 0x95));
-        painter.setFont(PlatformFont({QStringLiteral("Tahoma")}, 11));
+        painter.setFont(ResizedFont(AFont, 11));
         painter.drawText(QRect(122, 0, 99, 24), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Firmware Service"));
     }
     SetBounds(picture, QRect(0, 0, 221, 24));
     return picture;
 }
 
-QPicture HelpPicture(int ASize)
+QPicture HelpPicture(const QFont& AFont)
 {
+    constexpr int cSize = 32;
     QPicture picture;
     {
         QPainter painter(&picture);
         painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF circle(1, 1, ASize - 2, ASize - 2);
-        QRadialGradient gradient(circle.center() - QPointF(ASize / 6.0, ASize / 6.0), ASize * 0.7);
+        const QRectF circle(1, 1, cSize - 2, cSize - 2);
+        QRadialGradient gradient(circle.center() - QPointF(cSize / 6.0, cSize / 6.0), cSize * 0.7);
         gradient.setColorAt(0, QColor(0x6C, 0xB4, 0xF0));
         gradient.setColorAt(1, QColor(0x1C, 0x64, 0xB4));
         painter.setBrush(gradient);
-        painter.setPen(QPen(QColor(0x15, 0x4C, 0x8C), ASize / 32.0 + 0.5));
+        painter.setPen(QPen(QColor(0x15, 0x4C, 0x8C), cSize / 32.0 + 0.5));
         painter.drawEllipse(circle);
         painter.setPen(Qt::white);
-        painter.setFont(PlatformFont({QStringLiteral("Tahoma")}, ASize * 3 / 4, true));
+        painter.setFont(ResizedFont(AFont, cSize * 3 / 4, true));
         painter.drawText(circle, Qt::AlignCenter, QStringLiteral("?"));
     }
-    SetBounds(picture, QRect(0, 0, ASize, ASize));
+    SetBounds(picture, QRect(0, 0, cSize, cSize));
     return picture;
 }
 

@@ -43,20 +43,17 @@ const QStringList cInstructionNotes{
     QStringLiteral("6. The Analyzer will be shut down immediately after the update has been completed . "),
 };
 
+// Drawn once, at twice the size: the icon scales it down where the screen needs less.
 QIcon GlyphIcon(const QPicture& APicture)
 {
-    QIcon icon;
-    for (const qreal ratio : {1.0, 2.0}) {
-        const QSize size = APicture.boundingRect().size();
-        QPixmap pixmap(size * ratio);
-        pixmap.setDevicePixelRatio(ratio);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.drawPicture(0, 0, APicture);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
+    constexpr qreal cRatio = 2.0;
+    QPixmap pixmap(APicture.boundingRect().size() * cRatio);
+    pixmap.setDevicePixelRatio(cRatio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.drawPicture(0, 0, APicture);
+    painter.end();
+    return QIcon(pixmap);
 }
 
 }  // namespace
@@ -69,7 +66,9 @@ TvMain::TvMain()
     SetCaption(QStringLiteral(" Firmware Updater"));
     setFixedSize(547, 450);
     SetColor(this, clWhite);
-    setFont(PlatformFont({cTahoma}, 13));
+    // Tahoma is looked up once; every other size and weight is made from it.
+    const QFont tahoma = PlatformFont({cTahoma}, 13);
+    setFont(tahoma);
     SetPositionScreenCenter(true);
 
     Panel1 = new TPanel(this);
@@ -79,7 +78,7 @@ TvMain::TvMain()
     Label4->setAlignment(Qt::AlignRight | Qt::AlignBottom);
     LabelBinVersion = new TLabel(Panel1);
     LabelBinVersion->SetCaption(QStringLiteral("..."));
-    LabelBinVersion->setFont(PlatformFont({cTahoma}, 13, true));
+    LabelBinVersion->setFont(ResizedFont(tahoma, 13, true));
     LabelBinVersion->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
     LabelBinVersion->setEnabled(false);
     auto* panel1Layout = new QHBoxLayout(Panel1);
@@ -92,7 +91,7 @@ TvMain::TvMain()
     GroupBox1->SetCaption(QStringLiteral(" Status "));
     GroupBox1->setFixedHeight(53);
     LabelCanUpdate = new TLabel(GroupBox1);
-    LabelCanUpdate->setFont(PlatformFont({cTahoma}, 19, true));
+    LabelCanUpdate->setFont(ResizedFont(tahoma, 19, true));
     LabelCanUpdate->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     LabelCanUpdate->SetCaption(cNotDetectedText);
     LabelCanUpdate->SetFontColor(cNotDetectedColor);
@@ -104,14 +103,14 @@ TvMain::TvMain()
     ProgressBar->setFixedHeight(28);
 
     Image1 = new TImage(this);
-    Image1->SetPicture(LogoPicture());
+    Image1->SetPicture(LogoPicture(tahoma));
 
     Panel2 = new TPanel(this);
     Panel2->setFixedHeight(32);
     ButtonUpdate = new TButton(Panel2);
     ButtonUpdate->SetCaption(QStringLiteral("Upgrade Firmware"));
     ButtonUpdate->setFixedSize(118, 32);
-    ButtonUpdate->setFont(PlatformFont({cTahoma}, 12));
+    ButtonUpdate->setFont(ResizedFont(tahoma, 12));
     ButtonUpdate->setEnabled(false);
     ButtonUpdate->OnClick = [this](TObject* Sender) { ButtonUpdateClick(Sender); };
     LinkLabel1 = new TLinkLabel(Panel2);
@@ -131,11 +130,12 @@ TvMain::TvMain()
     Hint->ColorTo = clSilver;
     Hint->RoundedCorners = false;
     Hint->HelpText = QStringLiteral("Press F1 for more help.");
-    Hint->HelpPicture = HelpPicture(16);
+    const QPicture help = HelpPicture(tahoma);
+    Hint->HelpPicture = help;
     Hint->HelpLineColor = clSilver;
 
     ImageHelp = new TAdvOfficeImage(Panel2);
-    ImageHelp->SetPicture(HelpPicture(32));
+    ImageHelp->SetPicture(help);
     ImageHelp->OfficeHint.Title = QStringLiteral("Firmware Update Instruction");
     ImageHelp->OfficeHint.Notes = cInstructionNotes;
     ImageHelp->ShowHint = true;
@@ -151,7 +151,7 @@ TvMain::TvMain()
 
     Memo = new TMemo(this);
     Memo->setReadOnly(true);
-    Memo->setFont(PlatformFont({cTahoma}, 12));
+    Memo->setFont(ResizedFont(tahoma, 12));
 
     LabelWarning = new THTMLabel(this);
     LabelWarning->SetHTMLText(cWarningHtml);
@@ -161,7 +161,7 @@ TvMain::TvMain()
     LabelVersion->SetCaption(QStringLiteral("v1.0.0"));
     LabelVersion->setAlignment(Qt::AlignRight | Qt::AlignBottom);
     LabelVersion->SetFontColor(0xDDDDDD);
-    LabelVersion->setFont(PlatformFont({cTahoma}, 11));
+    LabelVersion->setFont(ResizedFont(tahoma, 11));
 
     VersionInfo.SetFilePath(QString());
 
@@ -258,7 +258,10 @@ void TvMain::InitDvcObserver()
 
 void TvMain::DvcArrived(const TObservedInfos& AInfos)
 {
-    if (ButtonUpdate->isEnabled())
+    // Taken while the label does not show the analyzer (not while the button is disabled):
+    // a removal that reached the window before a failing update ended leaves the button
+    // enabled under "No Analyzer has been detected.", and a re-plug must still be seen.
+    if (LabelCanUpdate->Caption() == cDetectedText)
         return;
     if (AInfos.VID() != QLatin1String("2047") || AInfos.PID() != QLatin1String("0200"))
         return;
@@ -348,14 +351,14 @@ void TvMain::FormCloseQuery(TObject*, bool& CanClose)
     // The initialisation is short and the window closes as soon as it has ended. A task stuck
     // on its folder must not keep the program forever: nothing has touched a device yet.
     if (FInitTaskRunning) {
-        if (FCloseRequested && FStartUpCloseWait.ElapsedMilliseconds() >= cStartUpCloseWaitMs) {
+        if (FCloseRequested && CurrentClock().Now() - FFirstStartUpClose >= cStartUpCloseWait) {
             FStartUpAbandoned = true;
             return;
         }
         CanClose = false;
         if (!FCloseRequested) {
             FCloseRequested = true;
-            FStartUpCloseWait = TStopwatch::StartNew();
+            FFirstStartUpClose = CurrentClock().Now();
             Memo->Lines.Add(cCloseAfterStartUpText);
             CodeSite()->Send(QStringLiteral("Close"), cCloseAfterStartUpText);
         }

@@ -36,7 +36,7 @@ inline const QString cCloseAfterUpdateText = QStringLiteral(
 inline const QString cCloseAfterStartUpText = QStringLiteral(
     "Closing: waiting for the start-up to finish. If it does not, close the window again to quit without waiting.");
 // From the first close during the start-up: a close after this ends the program unwaited.
-constexpr qint64 cStartUpCloseWaitMs = 3000;
+constexpr std::chrono::milliseconds cStartUpCloseWait{3000};
 
 class TvMain : public TForm {
     Q_OBJECT
@@ -95,8 +95,8 @@ private:
     bool FUpdateTaskRunning = false;
     // A close that came while a task ran: done when it has ended.
     bool FCloseRequested = false;
-    // Since the first close during the start-up.
-    TStopwatch FStartUpCloseWait;
+    // When the first close during the start-up came.
+    std::chrono::nanoseconds FFirstStartUpClose{0};
     bool FStartUpAbandoned = false;
 };
 

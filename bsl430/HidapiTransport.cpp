@@ -5,15 +5,23 @@
 #include <hidapi.h>
 #include <libudev.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <cwchar>
 #include <memory>
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace bsl430 {
@@ -98,6 +106,20 @@ std::string narrow(const wchar_t* AText) {
 
 std::unique_ptr<Transport> makeTransport() { return std::make_unique<HidapiTransport>(); }
 
+HidapiTransport::NodeLock::~NodeLock() {
+    if (FFd >= 0) ::close(FFd);
+}
+
+HidapiTransport::NodeLock::NodeLock(NodeLock&& AOther) noexcept : FFd(std::exchange(AOther.FFd, -1)) {}
+
+HidapiTransport::NodeLock& HidapiTransport::NodeLock::operator=(NodeLock&& AOther) noexcept {
+    if (this != &AOther) {
+        if (FFd >= 0) ::close(FFd);
+        FFd = std::exchange(AOther.FFd, -1);
+    }
+    return *this;
+}
+
 HidapiTransport::HidapiTransport() : FReady(hid_init() == 0) {}
 
 HidapiTransport::~HidapiTransport() {
@@ -122,7 +144,7 @@ bool HidapiTransport::open(std::uint16_t AVid, std::uint16_t APid, int AIndex, i
     // access to its node a moment after that.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(AWaitMs);
     while (!tryOpen(AVid, APid, AIndex, AWaitMs > 0)) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (FBusy || std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(kPollInterval);
     }
     return true;
@@ -153,19 +175,56 @@ bool HidapiTransport::tryOpen(std::uint16_t AVid, std::uint16_t APid, int AIndex
         }
         chosen = &found[static_cast<std::size_t>(AIndex)];
     }
+    NodeLock lock;
+    if (!lockNode(chosen->path, lock)) return false;
     FDevice = hid_open_path(chosen->path.c_str());
     if (!FDevice) {
         FError = "(cannot open " + chosen->path +
                  ": no access to the device? see 70-analyzer-bsl.rules)";
         return false;
     }
+    FLock = std::move(lock);
     FOpened = Opened{AVid, APid, AIndex, chosen->port};
+    return true;
+}
+
+bool HidapiTransport::lockNode(const std::string& APath, NodeLock& ALock) {
+    FBusy = false;
+    // The node's name comes from udev, which may make /dev entries links: follow them, but
+    // lock nothing that is not a device.
+    const int fd = ::open(APath.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        FError = errno == EACCES
+                     ? "(cannot open " + APath + ": no access to the device? see 70-analyzer-bsl.rules)"
+                     : "(cannot open " + APath + ": " + std::strerror(errno) + ")";
+        return false;
+    }
+    NodeLock held(fd);
+    struct stat node {};
+    if (::fstat(fd, &node) != 0 || !S_ISCHR(node.st_mode)) {
+        FError = "(" + APath + " is not a device node)";
+        return false;
+    }
+    int rc;
+    do
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        // Two programs driving one boot loader garble each other's commands and passwords.
+        FBusy = errno == EWOULDBLOCK;
+        FError = FBusy ? "(" + APath + " is in use by another updater; only one program at a "
+                                       "time may update the analyzer: close the other one)"
+                       : "(cannot lock " + APath + ": " + std::strerror(errno) + ")";
+        return false;
+    }
+    ALock = std::move(held);
     return true;
 }
 
 void HidapiTransport::close() {
     if (FDevice) hid_close(FDevice);
     FDevice = nullptr;
+    FLock = NodeLock();
 }
 
 bool HidapiTransport::isOpen() const { return FDevice != nullptr; }

@@ -1,7 +1,8 @@
 #pragma once
 // The real analyzer: hidapi's hidraw backend (udev finds the node, plain read/write on it).
 // Devices are told apart by the USB port they hang on, which survives a re-enumeration,
-// unlike the hidraw node's name.
+// unlike the hidraw node's name. While a node is open it is also locked (flock), so a second
+// program driving the same boot loader is turned away at once.
 
 #include "Transport.h"
 
@@ -27,6 +28,19 @@ public:
     std::string lastError() const override;
 
 private:
+    // An exclusive flock on a device node, held on a descriptor of its own until destroyed.
+    class NodeLock {
+    public:
+        NodeLock() = default;
+        explicit NodeLock(int AFd) : FFd(AFd) {}
+        ~NodeLock();
+        NodeLock(NodeLock&& AOther) noexcept;
+        NodeLock& operator=(NodeLock&& AOther) noexcept;
+
+    private:
+        int FFd = -1;
+    };
+
     // What the last successful open asked for and where it found the device.
     struct Opened {
         std::uint16_t vid;
@@ -36,10 +50,15 @@ private:
     };
 
     bool tryOpen(std::uint16_t AVid, std::uint16_t APid, int AIndex, bool AComingBack);
+    // Locks the node for this program; false (with the reason) when it cannot, FBusy when
+    // another program holds it.
+    bool lockNode(const std::string& APath, NodeLock& ALock);
     void noteError(const char* AWhat);
 
     bool FReady = false;
     hid_device_* FDevice = nullptr;
+    NodeLock FLock;  // of FDevice's node
+    bool FBusy = false;  // the last open found the node locked by another program
     std::optional<Opened> FOpened;
     std::string FError;
 };

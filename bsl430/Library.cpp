@@ -219,6 +219,7 @@ std::uint8_t Library::initialize(const char* ACom) {
     Lock lock(FMutex);
     begin();
     FTransport->close();
+    FProtocol.newSession();
     if (FFamily != kFamilyF5xx) {
         fail("boot loader family " + std::to_string(FFamily) + " is not supported (3: F5xx/F6xx)");
         return BSL430_INIT_DEVICE_NOT_FOUND;
@@ -246,6 +247,7 @@ std::uint8_t Library::close() {
     Lock lock(FMutex);
     begin();
     FTransport->close();
+    FProtocol.newSession();
     return 0;
 }
 

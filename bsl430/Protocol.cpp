@@ -55,10 +55,24 @@ void Protocol::drainStale() {
     }
 }
 
+void Protocol::newSession() {
+    FGoneCode = 0;
+    FGoneReason.clear();
+}
+
 Reply Protocol::exchange(std::span<const std::uint8_t> ACore, Expect AExpect,
                          std::size_t ADataLength) {
     const std::string what = "command " + hexByte(ACore.empty() ? 0 : ACore[0]);
     if (!FTransport.isOpen()) return failure(BSL430_ERR_NO_DEVICE, "no boot loader is open");
+    if (FGoneCode != 0)
+        return failure(FGoneCode, what + " not sent: " + FGoneReason +
+                                      "; close the boot loader and open it again");
+    // Remembers why the device is out of reach for the rest of the session.
+    const auto gone = [&](std::uint8_t ACode, std::string AError) {
+        FGoneCode = ACode;
+        FGoneReason = AError;
+        return failure(ACode, std::move(AError));
+    };
     if (ACore.empty() || ACore.size() > kMaxCore)
         return failure(BSL430_ERR_BAD_ARGUMENT, what + " does not fit in one report");
     if (AExpect != Expect::Nothing) drainStale();
@@ -69,8 +83,8 @@ Reply Protocol::exchange(std::span<const std::uint8_t> ACore, Expect AExpect,
     out[1] = static_cast<std::uint8_t>(ACore.size());
     std::copy(ACore.begin(), ACore.end(), out.begin() + 2);
     if (!FTransport.write(out))
-        return failure(BSL430_ERR_DEVICE_LOST,
-                       what + ": the device took no report " + FTransport.lastError());
+        return gone(BSL430_ERR_DEVICE_LOST,
+                    what + ": the device took no report " + FTransport.lastError());
     if (AExpect == Expect::Nothing) return Reply{};
 
     Report in;
@@ -78,10 +92,10 @@ Reply Protocol::exchange(std::span<const std::uint8_t> ACore, Expect AExpect,
     case ReadStatus::Ok: break;
     case ReadStatus::Timeout:
         FUnsure = true;
-        return failure(BSL430_ERR_NO_ANSWER, what + ": no answer from the boot loader");
+        return gone(BSL430_ERR_NO_ANSWER, what + ": no answer from the boot loader");
     case ReadStatus::Lost:
-        return failure(BSL430_ERR_DEVICE_LOST,
-                       what + ": the device went away " + FTransport.lastError());
+        return gone(BSL430_ERR_DEVICE_LOST,
+                    what + ": the device went away " + FTransport.lastError());
     }
     const std::size_t n = in[1];
     if (in[0] != kReportId || n < 1 || n > kMaxCore)
@@ -91,7 +105,11 @@ Reply Protocol::exchange(std::span<const std::uint8_t> ACore, Expect AExpect,
     r.core.assign(in.begin() + 2, in.begin() + 2 + static_cast<std::ptrdiff_t>(n));
     if (r.core[0] == kAnswerMessage && n >= 2) {
         r.code = r.core[1];
-        if (AExpect == Expect::Data && r.code == BSL430_MSG_OK) {
+        if (r.code >= BSL430_ERR_NO_DEVICE) {
+            // No boot loader message: a damaged one must not pass for one of our own codes.
+            r.code = BSL430_ERR_BAD_ANSWER;
+            r.error = what + ": unknown message " + hexByte(r.core[1]);
+        } else if (AExpect == Expect::Data && r.code == BSL430_MSG_OK) {
             r.code = BSL430_ERR_BAD_ANSWER;
             r.error = what + ": a message where data was expected";
         } else if (r.code != BSL430_MSG_OK) {

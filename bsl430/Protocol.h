@@ -60,6 +60,9 @@ public:
     Reply txBslVersion();
     Reply txBufferSize();
 
+    // The boot loader was opened anew: commands go out again after it had gone silent.
+    void newSession();
+
 private:
     enum class Expect { Nothing, Message, Data };
 
@@ -74,6 +77,10 @@ private:
     int FTimeoutMs;
     int FSettleMs;
     bool FUnsure = false;  // a command timed out: its answer may still be on the way
+    // The device stopped answering or left in this session: every later command fails at
+    // once with this code and reason instead of waiting out its time-out again.
+    std::uint8_t FGoneCode = 0;
+    std::string FGoneReason;
 };
 
 }  // namespace bsl430

@@ -15,6 +15,12 @@
  *   0xF1 .. 0xFA               a library code (BSL430_ERR_...): the device was not reached,
  *                              the request was refused before anything was sent, or the
  *                              library itself failed
+ * A device message in the range of the library codes is no boot loader message and answers
+ * BSL430_ERR_BAD_ANSWER, so the two ranges never mix.
+ * Once a command of a connection found the device silent or gone (BSL430_ERR_NO_ANSWER,
+ * BSL430_ERR_DEVICE_LOST), every later command of that connection answers the same code at
+ * once and sends nothing, until BSL_close_BSL or BSL_initialize_BSL: a device that stopped
+ * answering costs one time-out, not one per command.
  * BSL_getLastError() gives a readable diagnostic of the last failed call.
  */
 
@@ -101,7 +107,9 @@ BSL430_API void BSL_setCom(uint32_t com);
 /* Opens the boot loader named by a device text such as "VID=0x2047,PID=0x200,DEVICEINDEX=0"
    (keys in any order and letter case, values hexadecimal with 0x or decimal; missing keys
    take the BSL's ids 0x2047/0x0200 and index 0; an empty text or "USB" selects all defaults).
-   A connection already open is closed first. DEVICEINDEX counts the devices in USB port
+   A connection already open is closed first. While open, the device's node is locked
+   (flock): another program's open of the same boot loader answers 1 at once, its diagnostic
+   saying that the device is in use by another updater. DEVICEINDEX counts the devices in USB port
    order; the same text opens the device opened last again while it is attached. After an
    accepted BSL_LoadPC the next call waits up to 4 s for that device to come back on its port
    and opens no other one.

@@ -10,6 +10,9 @@ cd "$work/prefix"
 expected="bin/analyzer-updater
 lib/udev/rules.d/70-analyzer-bsl.rules
 share/applications/analyzer-updater.desktop
+share/doc/analyzer-updater/fonts/LGPL-2.1
+share/doc/analyzer-updater/fonts/README
+share/doc/analyzer-updater/fonts/copyright
 share/icons/hicolor/scalable/apps/analyzer-updater.svg"
 actual=$(find . -type f | sed 's|^\./||' | sort)
 if [ "$actual" != "$expected" ]; then

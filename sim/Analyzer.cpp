@@ -30,6 +30,7 @@ struct Analyzer::State {
         mode = ANext;
         ++generation;
         answers.clear();
+        late.reset();
     }
 
     void handle(const std::vector<std::uint8_t>& ACore);
@@ -37,6 +38,11 @@ struct Analyzer::State {
 
     Faults faults;
     int unplugCount = 0;  // commands seen that the unplug fault counts
+    int answerFaultSeen = 0;  // commands seen that the answer fault counts
+    int silentSeen = 0;       // commands seen that the silence fault counts
+    bool silent = false;      // the silence fault has struck
+    std::optional<Report> late;  // an answer on its way, ahead of all others
+    int lateRemainingMs = 0;
     Stats stats;
     Memory memory;
     VirtualClock clock;
@@ -62,10 +68,36 @@ void Analyzer::State::send(const std::vector<std::uint8_t>& ACore)
 void Analyzer::State::handle(const std::vector<std::uint8_t>& ACore)
 {
     log.push_back(ACore);
+    if (faults.silentFromCommand && *faults.silentFromCommand == ACore.front()
+        && ++silentSeen == faults.silentFromCount)
+        silent = true;
+    if (silent)
+        return;
     const Outcome out = bootLoader.execute(ACore, faults);
     clock.process(out.micros);
-    for (const auto& answer : out.answers)
-        send(answer);
+    const bool struck = faults.answerFaultCommand && *faults.answerFaultCommand == ACore.front()
+                        && ++answerFaultSeen == faults.answerFaultCount;
+    for (const auto& answer : out.answers) {
+        if (!struck || faults.answerFault == AnswerFault::None) {
+            send(answer);
+            continue;
+        }
+        switch (faults.answerFault) {
+        case AnswerFault::None:
+        case AnswerFault::Lost:
+            break;
+        case AnswerFault::Garbled:
+            send(answer);
+            answers.back().report[0] ^= 0x5A;
+            break;
+        case AnswerFault::Late:
+            clock.reportToHost();
+            ++stats.reportsToHost;
+            late = frameReport(answer);
+            lateRemainingMs = faults.lateMillis;
+            break;
+        }
+    }
 
     switch (out.event) {
     case Outcome::Event::None:
@@ -117,6 +149,11 @@ bool Link::write(const Report& AReport)
     ++s.stats.reportsToDevice;
     s.clock.reportToDevice();
     const ParsedReport parsed = parseReport(AReport);
+    if (s.silent) {
+        if (parsed.kind == ParsedReport::Kind::Command && !parsed.core.empty())
+            s.log.push_back(parsed.core);
+        return true;
+    }
     switch (parsed.kind) {
     case ParsedReport::Kind::Foreign:
         break;
@@ -137,13 +174,28 @@ bool Link::write(const Report& AReport)
     return true;
 }
 
-std::optional<Report> Link::read()
+std::optional<Report> Link::read(int AWaitMs)
 {
     std::lock_guard lock(FAnalyzer->FMutex);
     auto& s = *FAnalyzer->FState;
-    if (!s.enumerated() || s.generation != FGeneration || s.answers.empty()
-        || !s.clock.reached(s.answers.front().due))
+    if (!s.enumerated() || s.generation != FGeneration)
         return std::nullopt;
+    const auto wait = std::uint64_t(std::max(AWaitMs, 0));
+    if (s.late) {
+        if (s.lateRemainingMs > AWaitMs) {
+            s.lateRemainingMs -= std::max(AWaitMs, 0);
+            s.stats.hostWaitMillis += wait;
+            return std::nullopt;
+        }
+        s.stats.hostWaitMillis += std::uint64_t(std::max(s.lateRemainingMs, 0));
+        const Report report = *s.late;
+        s.late.reset();
+        return report;
+    }
+    if (s.answers.empty() || !s.clock.reached(s.answers.front().due)) {
+        s.stats.hostWaitMillis += wait;
+        return std::nullopt;
+    }
     Report report = s.answers.front().report;
     s.answers.pop_front();
     return report;
@@ -227,6 +279,9 @@ void Analyzer::setFaults(const Faults& AFaults)
         ++s.generation;  // gone from the bus: open links die for good
     s.faults = AFaults;
     s.unplugCount = 0;
+    s.answerFaultSeen = 0;
+    s.silentSeen = 0;
+    s.silent = false;
 }
 
 void Analyzer::unplug()

@@ -34,6 +34,14 @@ enum class Mode {
     Unplugged,    // taken off the bus by a fault or by unplug()
 };
 
+// What becomes of the answer to one chosen command.
+enum class AnswerFault {
+    None,
+    Lost,     // never sent
+    Garbled,  // sent, but not as a BSL report (its report id is damaged)
+    Late,     // sent after the host has waited lateMillis for it
+};
+
 struct Faults {
     bool absent = false;                 // never enumerates
     bool refusePassword = false;         // every non-default password is refused (and mass-erases)
@@ -48,6 +56,17 @@ struct Faults {
     std::optional<std::uint32_t> flipBitAt;
     bool refuseCrcCheck = false;         // CRC Check answers with an error message
     bool refuseSegmentErase = false;     // Erase Segment answers with an error message
+    // The answer to the n-th command (1-based) with this code suffers answerFault. A late
+    // answer holds back every answer after it. Only a host that says how long it waits
+    // (Link::read's argument, as the in-process transport does) ever gets it.
+    std::optional<std::uint8_t> answerFaultCommand;
+    int answerFaultCount = 1;
+    AnswerFault answerFault = AnswerFault::None;
+    int lateMillis = 2500;
+    // From the n-th command (1-based) with this code on, the device stays on the bus and takes
+    // reports, but neither carries them out nor answers (that command included).
+    std::optional<std::uint8_t> silentFromCommand;
+    int silentFromCount = 1;
 };
 
 struct Stats {
@@ -58,6 +77,9 @@ struct Stats {
     std::uint64_t segmentErases = 0;
     std::uint64_t resets = 0;            // forced brown-out resets
     std::uint64_t reenumerations = 0;    // after Load PC
+    // How long the host waited for answers, as it told Link::read (virtual: the in-process
+    // transport does not really wait).
+    std::uint64_t hostWaitMillis = 0;
 };
 
 class Analyzer;
@@ -74,7 +96,8 @@ public:
     // One OUT report (report id 0x3F, length, core command, padding). False when dead.
     bool write(const Report& AReport);
     // The next IN report the device has queued, or nothing (no answer pending, or dead).
-    std::optional<Report> read();
+    // AWaitMs: how long the host waits for it; only a late answer makes that matter.
+    std::optional<Report> read(int AWaitMs = 0);
 
 private:
     friend class Analyzer;

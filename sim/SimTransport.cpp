@@ -32,10 +32,11 @@ bool SimTransport::write(const Report& AReport) {
     return false;
 }
 
-ReadStatus SimTransport::read(Report& AReport, int) {
-    // The model answers while it handles a report, so waiting longer would bring nothing.
+ReadStatus SimTransport::read(Report& AReport, int ATimeoutMs) {
+    // The model answers while it handles a report; only a late answer needs the host's wait,
+    // which the model counts instead of anyone waiting for real.
     if (!FLink) return ReadStatus::Lost;
-    if (auto report = FLink->read()) {
+    if (auto report = FLink->read(ATimeoutMs)) {
         AReport = *report;
         return ReadStatus::Ok;
     }

@@ -1,7 +1,10 @@
-// device-probe: prints what the device world sees: every USB arrival and removal as the
-// broadcast decoding reads it, and device-tree changes. Ends on Ctrl+C or after --count
-// notices. Run it as it is, or inside analyzer-sim to watch the simulated bus.
+// device-probe: prints what the device world sees: at start the devices present in the
+// watched classes, as the window's first search lists them, then every USB arrival and
+// removal as the broadcast decoding reads it, and device-tree changes. Ends on Ctrl+C or
+// after --count notices (present devices, arrivals and removals). Run it as it is, or inside
+// analyzer-sim to watch the simulated bus.
 
+#include <m.dvcList.h>
 #include <m.dvcObserver.h>
 
 #include <rtl/GUID.h>
@@ -67,13 +70,24 @@ int main(int argc, char* argv[])
     };
     {
         TdvcObserver observer;
-        observer.RegClasses({GUID_DEVINTERFACE_USB_DEVICE});
+        observer.RegClasses({GUID_DEVINTERFACE_USB_DEVICE, GUID_DEVCLASS_HIDCLASS});
         observer.SetOnArrived([&](TStringList* AInfos) { Print("arrived", AInfos); counted(); });
         observer.SetOnRemoved([&](TStringList* AInfos) { Print("removed", AInfos); counted(); });
         observer.SetOnChange([] { std::printf("device tree changed\n"); std::fflush(stdout); });
-        std::printf("watching %s\n", GUIDToString(GUID_DEVINTERFACE_USB_DEVICE).toLatin1().constData());
+        for (const TGUID& watched : observer.RegClassesArray())
+            std::printf("watching %s\n", GUIDToString(watched).toLatin1().constData());
         std::fflush(stdout);
-        app.exec();
+        // The devices attached before the start, as the window's first search finds them.
+        TdvcList present;
+        present.ClearAndSearch(observer.RegClassesArray());
+        TObservedInfos infos;
+        for (std::int32_t i = 0; i < present.Count() && (limit <= 0 || seen < limit); ++i)
+            if (present.AsInfos(i, &infos)) {
+                Print("present", &infos);
+                counted();
+            }
+        if (limit <= 0 || seen < limit)
+            app.exec();
     }
     win::SelectDeviceWorld({});
     return 0;

@@ -9,6 +9,8 @@ namespace {
 
 constexpr TColor cBslLogBgColor = 16443110;  // pale lavender
 constexpr TColor cBslLogFontColor = 0;
+// The library's codes start here; the boot loader's messages lie far below (1-8).
+constexpr quint8 cFirstLibraryCode = 0xF1;
 
 // The library's text for a UTF-16 input; lives until the call returns.
 QByteArray Ansi(const QString& AText)
@@ -314,4 +316,16 @@ void m_bsl430::Initialization()
 void m_bsl430::Finalization()
 {
     BSL::FLog = nullptr;
+}
+
+bool BSL::IsDeviceAnswer(quint8 ARet)
+{
+    return ARet < cFirstLibraryCode;
+}
+
+QString BSL::getLastError(qint32 AHandle)
+{
+    const HMODULE module = static_cast<HMODULE>(static_cast<quint32>(AHandle));
+    auto proc = reinterpret_cast<const char* (*)()>(GetProcAddress(module, "BSL_getLastError"));
+    return proc ? QString::fromUtf8(proc()) : QString();
 }

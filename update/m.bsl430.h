@@ -80,6 +80,15 @@ public:
                             QString& AErMsg);
     static bool getDefaultPass(qint32 AHandle, DataBlock& ARet, QString& AErMsg);
 
+    // True when a byte answer is the boot loader's own (0 or one of its messages), False when
+    // it is one of the library's codes (0xF1 and above): the exchange failed (no answer, the
+    // device lost, not a BSL report) or the call was refused before anything was sent. Only
+    // the boot loader's own answer tells what the device did.
+    static bool IsDeviceAnswer(quint8 ARet);
+    // The library's diagnostic of its last failed call (BSL_getLastError, UTF-8). Not an
+    // export of every library: one without it gives an empty text and no error record.
+    static QString getLastError(qint32 AHandle);
+
 private:
     friend void m_bsl430::Initialization();
     friend void m_bsl430::Finalization();

@@ -204,6 +204,9 @@ bool TsvcBsl430::DownloadStartUp(const QString& APass, const QString& ARamBSL, b
         if (!BSL::setCom(Handle(), cCom, AOpenErMsg))
             return opened;
         if (!BSL::initialize_BSL(Handle(), cDeviceText, AOpenErMsg)) {
+            // The library's own words: no device, no access, or another updater holding it.
+            if (const QString reason = BSL::getLastError(Handle()); !reason.isEmpty())
+                Log()->Send(QStringLiteral("Reason"), reason);
             // A boot loader that is there but closed to this user needs the udev rule first.
             const QString closedNode = InaccessibleHidNode(cVendorId, cProductId);
             DoProgress(APosition,
@@ -231,7 +234,19 @@ bool TsvcBsl430::DownloadStartUp(const QString& APass, const QString& ARamBSL, b
         return result;
     DoProgress(5, QString(), -1);
 
+    // Only the boot loader's own refusal means a mass erase. When the exchange itself failed
+    // (no answer, the device lost, a garbled answer) the device may well have taken the
+    // password: the default one would then be a wrong password, which mass-erases it.
+    auto ExchangeFailed = [this, &answer]() {
+        if (BSL::IsDeviceAnswer(answer))
+            return false;
+        Log()->SendError(QStringLiteral("BSL_RX_Password: no answer of the boot loader: %s"),
+                         QVariantList{BSL::getLastError(Handle())});
+        return true;
+    };
     if (!BSL::RX_Password(Handle(), filePass, answer, AErMsg))
+        return result;
+    if (ExchangeFailed())
         return result;
     if (answer != 0) {
         // A refused password makes the boot loader mass-erase the device.
@@ -239,6 +254,8 @@ bool TsvcBsl430::DownloadStartUp(const QString& APass, const QString& ARamBSL, b
         DoProgress(5, QStringLiteral("Mass erase occured!"), -1);
         Sleep(2000);
         if (!BSL::RX_Password(Handle(), defaultPass, answer, AErMsg))
+            return result;
+        if (ExchangeFailed())
             return result;
         if (answer != 0) {
             DoProgress(10, QStringLiteral("Password FAILED!"), -1);
@@ -356,6 +373,22 @@ bool TsvcBsl430::SendForcedBOR(const QString& AForcedBOR, const QString& ARamBSL
     return true;
 }
 
+void TsvcBsl430::EraseResetVector()
+{
+    // The image is programmed with its reset vector last, so one that failed its verification
+    // has a vector over a wrong image: the device would power up into it and never reach its
+    // boot loader by itself. A blank vector makes it start the boot loader instead.
+    QString erMsg;
+    quint8 answer = 0;
+    if (BSL::eraseSegment(Handle(), cResetVectorSegment, answer, erMsg) && answer == 0) {
+        Log()->Send(QStringLiteral("Reset vector erased: the device starts its boot loader at the next power-up"),
+                    QVariantList{});
+        return;
+    }
+    Log()->SendError(QStringLiteral("The reset vector could not be erased after the failed update: %s"),
+                     QVariantList{erMsg.isEmpty() ? BSL::getLastError(Handle()) : erMsg});
+}
+
 bool TsvcBsl430::CustomSelectedFirmware(QString& AErMsg)
 {
     bool result = false;
@@ -384,6 +417,7 @@ bool TsvcBsl430::CustomSelectedFirmware(QString& AErMsg)
     DoProgress(80, QStringLiteral("Verifying memory"), -1);
     if (!CRC_Check_File(resMng->BinFileFullPath(), AErMsg)) {
         DoProgress(85, QStringLiteral("Memory verification error"), -1);
+        EraseResetVector();
         return result;
     }
     DoProgress(85, QStringLiteral("Memory successfully verified"), -1);

@@ -48,6 +48,9 @@ private:
     bool CRC_Check_File(const QString& AFileName, QString& AErMsg);
     qint32 GetDeviceCRC(quint32 AAddr, quint32 ALength, QString& AErMsg);
     bool SendForcedBOR(const QString& AForcedBOR, const QString& ARamBSLVersion, QString& AErMsg);
+    // After a failed verification: blanks the reset vector so the boot loader starts at the
+    // next power-up; logs the outcome.
+    void EraseResetVector();
 
     // The module handle as the binding takes it.
     qint32 Handle() const { return qint32(FHandle); }

@@ -39,8 +39,6 @@ QString Rgb(TColor AColor)
     return QStringLiteral("%1;%2;%3").arg(AColor & 0xFF).arg((AColor >> 8) & 0xFF).arg((AColor >> 16) & 0xFF);
 }
 
-}  // namespace
-
 QString CodeSiteKindName(TCodeSiteMsgKind AKind)
 {
     switch (AKind) {
@@ -52,6 +50,8 @@ QString CodeSiteKindName(TCodeSiteMsgKind AKind)
     }
     return QString();
 }
+
+}  // namespace
 
 QString TCodeSiteRecord::ValueText() const
 {

@@ -31,5 +31,3 @@ struct TCodeSiteRecord {
     // the terminal's escape sequences for its font and background colours.
     QString Line(bool AColoured = false) const;
 };
-
-QString CodeSiteKindName(TCodeSiteMsgKind AKind);

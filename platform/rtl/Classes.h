@@ -24,9 +24,6 @@ public:
     TComponent(const TComponent&) = delete;
     TComponent& operator=(const TComponent&) = delete;
 
-    TComponent* Owner() const { return FOwner; }
-    int ComponentCount() const { return int(FComponents.size()); }
-
 private:
     TComponent* FOwner;
     std::vector<TComponent*> FComponents;

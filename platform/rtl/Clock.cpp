@@ -79,13 +79,6 @@ void Sleep(quint32 AMilliseconds)
     CurrentClock().Sleep(std::chrono::milliseconds(AMilliseconds));
 }
 
-TStopwatch TStopwatch::StartNew()
-{
-    TStopwatch stopwatch;
-    stopwatch.Start();
-    return stopwatch;
-}
-
 void TStopwatch::Reset()
 {
     FElapsed = std::chrono::nanoseconds(0);

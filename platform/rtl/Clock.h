@@ -62,11 +62,9 @@ public:
     static constexpr qint64 TicksPerSecond = 1000 * TicksPerMillisecond;
 
     constexpr explicit TTimeSpan(qint64 ATicks = 0) : FTicks(ATicks) {}
-    constexpr qint64 Ticks() const { return FTicks; }
     // The seconds within the minute (0 to 59) and the milliseconds within the second.
     constexpr int Seconds() const { return int((FTicks / TicksPerSecond) % 60); }
     constexpr int Milliseconds() const { return int((FTicks / TicksPerMillisecond) % 1000); }
-    constexpr qint64 TotalMilliseconds() const { return FTicks / TicksPerMillisecond; }
 
 private:
     qint64 FTicks;
@@ -76,14 +74,11 @@ private:
 class TStopwatch {
 public:
     static TStopwatch Create() { return TStopwatch(); }
-    static TStopwatch StartNew();
 
     void Reset();
     void Start();
     void Stop();
-    bool IsRunning() const { return FRunning; }
     TTimeSpan Elapsed() const;
-    qint64 ElapsedMilliseconds() const { return Elapsed().TotalMilliseconds(); }
 
 private:
     std::chrono::nanoseconds FElapsed{0};

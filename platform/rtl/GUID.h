@@ -15,7 +15,6 @@ struct TGUID {
     std::uint8_t D4[8] = {};
 
     static TGUID Empty() { return TGUID(); }
-    bool IsEmpty() const { return *this == TGUID(); }
 
     friend bool operator==(const TGUID& A, const TGUID& B);
     friend bool operator<(const TGUID& A, const TGUID& B);

@@ -10,5 +10,5 @@ TMatch TRegEx::Match(const QString& AInput, const QString& APattern)
     const QRegularExpressionMatch match = expression.match(AInput);
     if (!match.hasMatch())
         return TMatch();
-    return TMatch(true, match.captured(0));
+    return TMatch(match.captured(0));
 }

@@ -7,14 +7,12 @@
 class TMatch {
 public:
     TMatch() = default;
-    TMatch(bool ASuccess, QString AValue) : FSuccess(ASuccess), FValue(std::move(AValue)) {}
+    explicit TMatch(QString AValue) : FValue(std::move(AValue)) {}
 
-    bool Success() const { return FSuccess; }
     // The whole match (what a look-behind tests is not part of it); empty without a match.
     const QString& Value() const { return FValue; }
 
 private:
-    bool FSuccess = false;
     QString FValue;
 };
 

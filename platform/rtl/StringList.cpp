@@ -52,13 +52,6 @@ int TStringList::Add(const QString& AText)
     return Count() - 1;
 }
 
-void TStringList::Insert(int AIndex, const QString& AText)
-{
-    if (AIndex < 0 || AIndex > Count())
-        throw EListError(Format(RtlConsts::SListIndexError, {AIndex}));
-    FItems.insert(AIndex, AText);
-}
-
 void TStringList::Delete(int AIndex)
 {
     CheckIndex(AIndex);
@@ -82,13 +75,6 @@ int TStringList::IndexOfName(const QString& AName) const
             return i;
     }
     return -1;
-}
-
-QString TStringList::Names(int AIndex) const
-{
-    const QString line = Strings(AIndex);
-    const qsizetype eq = line.indexOf(u'=');
-    return eq >= 0 ? line.left(eq) : QString();
 }
 
 QString TStringList::ValueFromIndex(int AIndex) const

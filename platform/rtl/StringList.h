@@ -27,19 +27,11 @@ public:
     QString Strings(int AIndex) const;
     void SetStrings(int AIndex, const QString& AText);
     int Add(const QString& AText);
-    // AIndex may be Count() (append).
-    void Insert(int AIndex, const QString& AText);
-    void Delete(int AIndex);
     void Clear() { FItems.clear(); }
     void Assign(const TStringList& ASource) { FItems = ASource.FItems; }
 
     // The index of the first line equal to AText, ignoring letter case, or -1.
     int IndexOf(const QString& AText) const;
-    // The index of the first line whose name is AName, ignoring letter case, or -1.
-    int IndexOfName(const QString& AName) const;
-    // Name and value of the line at AIndex (a line without "=" has no name and no value).
-    QString Names(int AIndex) const;
-    QString ValueFromIndex(int AIndex) const;
     // The value of the first line named AName; empty when there is none.
     QString Values(const QString& AName) const;
     // A non-empty value rewrites the first line named AName in place (or appends one); an
@@ -51,6 +43,11 @@ public:
 
 private:
     void CheckIndex(int AIndex) const;
+    void Delete(int AIndex);
+    // The index of the first line whose name is AName, ignoring letter case, or -1.
+    int IndexOfName(const QString& AName) const;
+    // The value of the line at AIndex (a line without "=" has none).
+    QString ValueFromIndex(int AIndex) const;
 
     QStringList FItems;
 };

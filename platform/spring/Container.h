@@ -34,7 +34,6 @@ public:
     }
 
     void Build();
-    bool Built() const { return FBuilt; }
 
     // The registered instance; raises EResolveException when the type has none or the
     // container is not built yet.

@@ -18,7 +18,6 @@ class TImage : public QWidget {
 public:
     explicit TImage(QWidget* AParent) : QWidget(AParent) {}
 
-    const QPicture& Picture() const { return FPicture; }
     // With AutoSize the control takes the picture's size.
     void SetPicture(const QPicture& APicture, bool AAutoSize = true);
 

@@ -5,7 +5,8 @@
 
 namespace {
 
-const char* const cWineFontFiles[] = {"/usr/share/wine/fonts/tahoma.ttf"};
+// Regular and bold, so that bold text is drawn from its own face.
+const char* const cEmbeddedFontFiles[] = {":/fonts/tahoma.ttf", ":/fonts/tahomabd.ttf"};
 
 }  // namespace
 
@@ -15,7 +16,7 @@ void RegisterPlatformFonts()
     if (registered || !qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return;
     registered = true;
-    for (const char* file : cWineFontFiles)
+    for (const char* file : cEmbeddedFontFiles)
         QFontDatabase::addApplicationFont(QString::fromLatin1(file));
 }
 
@@ -27,6 +28,12 @@ QFont PlatformFont(const QStringList& AFamilies, int APixelHeight, bool ABold)
             font.setFamily(family);
             break;
         }
+    return ResizedFont(font, APixelHeight, ABold);
+}
+
+QFont ResizedFont(const QFont& AFont, int APixelHeight, bool ABold)
+{
+    QFont font = AFont;
     font.setPixelSize(APixelHeight);
     font.setBold(ABold);
     font.setStyleStrategy(QFont::PreferAntialias);

@@ -39,10 +39,8 @@ public:
     QString Caption() const { return windowTitle(); }
     void SetCaption(const QString& AValue) { setWindowTitle(AValue); }
     // The control that gets the focus when the form is shown.
-    QWidget* ActiveControl() const { return FActiveControl; }
     void SetActiveControl(QWidget* AControl) { FActiveControl = AControl; }
     // Centred on the screen when it is first shown.
-    bool PositionScreenCenter() const { return FScreenCenter; }
     void SetPositionScreenCenter(bool AValue) { FScreenCenter = AValue; }
 
     // Asks OnCloseQuery; answers whether the form closed.
@@ -73,8 +71,8 @@ public:
     // closes (only the main form's closing ends the loop).
     void Initialize();
 
-    bool MainFormOnTaskBar() const { return FMainFormOnTaskBar; }
-    void SetMainFormOnTaskBar(bool AValue) { FMainFormOnTaskBar = AValue; }
+    // The desktop gives the main form its own taskbar entry whatever this says.
+    void SetMainFormOnTaskBar(bool) {}
 
     // Creates an instance of T owned by the application. AReference holds the instance from
     // before its construction; it is emptied again when the construction raises. The first
@@ -112,7 +110,6 @@ private:
     };
     std::vector<TOwnedComponent> FComponents;
     TForm* FMainForm = nullptr;
-    bool FMainFormOnTaskBar = false;
     bool FTerminated = false;
     bool FRunning = false;
     int FHintHidePause = 2500;

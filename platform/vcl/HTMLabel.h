@@ -12,7 +12,6 @@ public:
 
     QString HTMLText() const { return text(); }
     void SetHTMLText(const QString& AValue) { setText(AValue); }
-    bool AutoSizing() const { return FAutoSizing; }
     void SetAutoSizing(bool AValue);
 
     QSize sizeHint() const override;

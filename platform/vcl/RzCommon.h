@@ -7,7 +7,6 @@
 
 class TRzVersionInfo {
 public:
-    QString FilePath() const { return FFilePath; }
     void SetFilePath(const QString& AValue) { FFilePath = AValue; }
 
     // The "FileVersion" text, unchanged; empty when the file has no version.

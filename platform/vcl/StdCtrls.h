@@ -31,7 +31,6 @@ public:
 
     QString Caption() const { return text(); }
     void SetCaption(const QString& AValue) { setText(AValue); }
-    bool Enabled() const { return isEnabled(); }
     void SetEnabled(bool AValue) { setEnabled(AValue); }
     void SetFocus() { setFocus(Qt::OtherFocusReason); }
 };

@@ -4,6 +4,8 @@
 #include <win/HiddenWindow.h>
 
 #include <cstring>
+#include <optional>
+#include <vector>
 
 namespace win {
 namespace {
@@ -53,45 +55,30 @@ HDEVNOTIFY TDeviceNotifications::RegisterDeviceNotification(HWND ARecipient, con
     std::memcpy(&classGuid, static_cast<const char*>(AFilter) + 12, sizeof classGuid);
     if (!AcceptRegistration(ARecipient, classGuid))
         return nullptr;
-    std::lock_guard guard(FLock);
-    std::uintptr_t handle = ++FLast;
-    FRegistrations.emplace(handle, TRegistration{ARecipient, classGuid, (AFlags & DEVICE_NOTIFY_ALL_INTERFACE_CLASSES) != 0});
-    return reinterpret_cast<HDEVNOTIFY>(handle);
+    return FRegistrations.Add(TRegistration{ARecipient, classGuid, (AFlags & DEVICE_NOTIFY_ALL_INTERFACE_CLASSES) != 0});
 }
 
 BOOL TDeviceNotifications::UnregisterDeviceNotification(HDEVNOTIFY AHandle)
 {
-    TRegistration registration;
-    {
-        std::lock_guard guard(FLock);
-        const auto it = FRegistrations.find(reinterpret_cast<std::uintptr_t>(AHandle));
-        if (it == FRegistrations.end())
-            return 0;
-        registration = it->second;
-    }
-    if (!AcceptWithdrawal(registration.Recipient, registration.Class))
+    const std::optional<TRegistration> registration = FRegistrations.Find(AHandle);
+    if (!registration || !AcceptWithdrawal(registration->Recipient, registration->Class))
         return 0;
-    std::lock_guard guard(FLock);
-    return FRegistrations.erase(reinterpret_cast<std::uintptr_t>(AHandle)) ? 1 : 0;
+    return FRegistrations.Release(AHandle) ? 1 : 0;
 }
 
 int TDeviceNotifications::RegistrationCount() const
 {
-    std::lock_guard guard(FLock);
-    return int(FRegistrations.size());
+    return FRegistrations.Count();
 }
 
 void TDeviceNotifications::DeviceInterfaceEvent(WPARAM AEvent, const TGUID& AClass, const QString& AName)
 {
     std::vector<HWND> recipients;
-    {
-        std::lock_guard guard(FLock);
-        for (const auto& [handle, registration] : FRegistrations)
-            if (registration.AllClasses || registration.Class == AClass)
-                recipients.push_back(registration.Recipient);
-    }
+    for (const auto& [handle, registration] : FRegistrations.Entries())
+        if (registration.AllClasses || registration.Class == AClass)
+            recipients.push_back(registration.Recipient);
     const auto record = MakeSafeBroadcastRecord(DeviceInterfaceRecord(AClass, AName));
-    // Outside the lock: a window method may register or withdraw meanwhile.
+    // From a copy of the table: a window method may register or withdraw meanwhile.
     for (HWND recipient : recipients)
         SendWindowMessage(recipient, WM_DEVICECHANGE, AEvent, record);
 }

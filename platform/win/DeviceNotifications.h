@@ -7,16 +7,13 @@
 // least a whole device-interface header, and a zero character follows its end.
 
 #include <rtl/GUID.h>
+#include <win/HandleTable.h>
 #include <win/NotificationWorld.h>
 
 #include <QByteArray>
 #include <QString>
 
-#include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
-#include <vector>
 
 namespace win {
 
@@ -63,9 +60,7 @@ private:
         TGUID Class;
         bool AllClasses = false;
     };
-    mutable std::mutex FLock;
-    std::map<std::uintptr_t, TRegistration> FRegistrations;
-    std::uintptr_t FLast = 0;
+    THandleTable<HDEVNOTIFY, TRegistration> FRegistrations;
 };
 
 }  // namespace win

@@ -8,7 +8,11 @@
 
 namespace {
 std::atomic<UINT> gErrorMode{0};
-thread_local DWORD tLastError = ERROR_SUCCESS;
+struct TLastError {
+    DWORD Code = ERROR_SUCCESS;
+    QString Text;
+};
+thread_local TLastError tLastError;
 }  // namespace
 
 UINT SetErrorMode(UINT uMode)
@@ -18,12 +22,22 @@ UINT SetErrorMode(UINT uMode)
 
 DWORD GetLastError()
 {
-    return tLastError;
+    return tLastError.Code;
 }
 
 void SetLastError(DWORD dwErrCode)
 {
-    tLastError = dwErrCode;
+    SetLastError(dwErrCode, QString());
+}
+
+void SetLastError(DWORD dwErrCode, const QString& AText)
+{
+    tLastError = {dwErrCode, AText};
+}
+
+QString GetLastErrorText()
+{
+    return tLastError.Text.isEmpty() ? WinErrorMessage(tLastError.Code) : tLastError.Text;
 }
 
 QString WinErrorMessage(DWORD AErrorCode)

@@ -1,5 +1,6 @@
 #pragma once
-// The process's error mode and the calling thread's last system error.
+// The process's error mode and the calling thread's last system error: a code and, where the
+// failing call gave one, its own reason.
 
 #include "WinDef.h"
 
@@ -12,6 +13,10 @@ UINT SetErrorMode(UINT uMode);
 // The calling thread's last error code (win/WinError.h), as the failing call left it.
 DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);
+// Sets the last error with a reason of its own (the loader's, say).
+void SetLastError(DWORD dwErrCode, const QString& AText);
+// The reason of the calling thread's last error: the one it was set with, else the code's text.
+QString GetLastErrorText();
 
 // The platform's text for a system error code.
 QString WinErrorMessage(DWORD AErrorCode);

@@ -1,12 +1,13 @@
 #include "HiddenWindow.h"
 
+#include "HandleTable.h"
+
 #include <QMetaObject>
 #include <QObject>
 #include <QThread>
 
 #include <condition_variable>
 #include <exception>
-#include <map>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -25,11 +26,7 @@ struct TWindow {
     QObject* Receiver = nullptr;
 };
 
-struct TWindowTable {
-    std::mutex Lock;
-    std::map<std::uintptr_t, std::shared_ptr<TWindow>> Windows;
-    std::uintptr_t Last = 0;
-};
+using TWindowTable = win::THandleTable<HWND, std::shared_ptr<TWindow>>;
 
 TWindowTable& Table()
 {
@@ -39,10 +36,7 @@ TWindowTable& Table()
 
 std::shared_ptr<TWindow> Find(HWND AWnd)
 {
-    TWindowTable& table = Table();
-    std::lock_guard guard(table.Lock);
-    const auto it = table.Windows.find(reinterpret_cast<std::uintptr_t>(AWnd));
-    return it == table.Windows.end() ? nullptr : it->second;
+    return Table().Find(AWnd).value_or(nullptr);
 }
 
 // Runs the window method unless the window is gone; the method is kept until the last
@@ -78,25 +72,14 @@ HWND AllocateHWnd(TWndMethod AMethod)
     auto window = std::make_shared<TWindow>();
     window->Method = std::move(AMethod);
     window->Receiver = new QObject();
-    TWindowTable& table = Table();
-    std::lock_guard guard(table.Lock);
-    const std::uintptr_t handle = ++table.Last;
-    table.Windows.emplace(handle, std::move(window));
-    return reinterpret_cast<HWND>(handle);
+    return Table().Add(std::move(window));
 }
 
 void DeallocateHWnd(HWND AWnd)
 {
-    std::shared_ptr<TWindow> window;
-    {
-        TWindowTable& table = Table();
-        std::lock_guard guard(table.Lock);
-        const auto it = table.Windows.find(reinterpret_cast<std::uintptr_t>(AWnd));
-        if (it == table.Windows.end())
-            return;
-        window = std::move(it->second);
-        table.Windows.erase(it);
-    }
+    const std::shared_ptr<TWindow> window = Table().Release(AWnd).value_or(nullptr);
+    if (!window)
+        return;
     TWndMethod released;
     QObject* receiver = nullptr;
     {
@@ -127,11 +110,9 @@ bool IsWindow(HWND AWnd)
 
 std::vector<HWND> HiddenWindows()
 {
-    TWindowTable& table = Table();
-    std::lock_guard guard(table.Lock);
     std::vector<HWND> result;
-    for (const auto& [handle, window] : table.Windows)
-        result.push_back(reinterpret_cast<HWND>(handle));
+    for (const auto& [handle, window] : Table().Entries())
+        result.push_back(handle);
     return result;
 }
 

@@ -1,74 +1,23 @@
 #include "LibLoaderApi.h"
 
+#include "HandleTable.h"
+#include "WinError.h"
+
 #include <QFile>
 
 #include <dlfcn.h>
 
 #include <limits>
-#include <map>
-#include <mutex>
 
 namespace {
 
-struct TModule {
-    void* Library;
-    int References;
-};
-
-// The process's handle table. dlopen/dlclose keep their own counts; the table mirrors one
-// reference per LoadLibraryW so each FreeLibrary matches one dlclose.
-class THandleTable {
-public:
-    HMODULE Add(void* ALibrary, QString& AError)
-    {
-        std::lock_guard lock(FMutex);
-        for (auto& [handle, module] : FModules)
-            if (module.Library == ALibrary) {
-                ++module.References;
-                return handle;
-            }
-        if (FNext > HMODULE(std::numeric_limits<std::int32_t>::max())) {
-            AError = QStringLiteral("No module handles left");
-            return 0;
-        }
-        const HMODULE handle = FNext++;
-        FModules.emplace(handle, TModule{ALibrary, 1});
-        return handle;
-    }
-
-    void* Find(HMODULE AModule) const
-    {
-        std::lock_guard lock(FMutex);
-        const auto it = FModules.find(AModule);
-        return it == FModules.end() ? nullptr : it->second.Library;
-    }
-
-    // The library to dlclose for one reference, or null for an unknown handle.
-    void* Release(HMODULE AModule)
-    {
-        std::lock_guard lock(FMutex);
-        const auto it = FModules.find(AModule);
-        if (it == FModules.end())
-            return nullptr;
-        void* library = it->second.Library;
-        if (--it->second.References == 0)
-            FModules.erase(it);
-        return library;
-    }
-
-private:
-    mutable std::mutex FMutex;
-    std::map<HMODULE, TModule> FModules;
-    HMODULE FNext = 1;
-};
-
-THandleTable& Table()
+// dlopen/dlclose keep their own counts; the table mirrors one reference per LoadLibraryW so
+// each FreeLibrary matches one dlclose. Handles stay within 32 bits for the system's code.
+win::THandleTable<HMODULE, void*>& Table()
 {
-    static THandleTable table;
+    static win::THandleTable<HMODULE, void*> table(1, HMODULE(std::numeric_limits<std::int32_t>::max()));
     return table;
 }
-
-thread_local QString LastErrorText;
 
 QString DlError()
 {
@@ -82,20 +31,19 @@ HMODULE LoadLibraryW(const QString& AFileName)
 {
     // dlopen(NULL) would give the program itself; a NUL would silently cut the path.
     if (AFileName.isEmpty() || AFileName.contains(QChar(0))) {
-        LastErrorText = QStringLiteral("Invalid library file name");
+        SetLastError(ERROR_INVALID_PARAMETER, QStringLiteral("Invalid library file name"));
         return 0;
     }
     const QByteArray path = QFile::encodeName(AFileName);
     void* library = dlopen(path.constData(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
-        LastErrorText = DlError();
+        SetLastError(ERROR_MOD_NOT_FOUND, DlError());
         return 0;
     }
-    QString error;
-    const HMODULE handle = Table().Add(library, error);
+    const HMODULE handle = Table().AddReference(library);
     if (handle == 0) {
         dlclose(library);
-        LastErrorText = error;
+        SetLastError(ERROR_NO_MORE_ITEMS, QStringLiteral("No module handles left"));
     }
     return handle;
 }
@@ -104,7 +52,7 @@ FARPROC GetProcAddress(HMODULE AModule, const char* AProcName)
 {
     if (AModule == 0 || !AProcName)
         return nullptr;
-    void* library = Table().Find(AModule);
+    void* library = Table().Find(AModule).value_or(nullptr);
     if (!library)
         return nullptr;
     return reinterpret_cast<FARPROC>(dlsym(library, AProcName));
@@ -112,19 +60,14 @@ FARPROC GetProcAddress(HMODULE AModule, const char* AProcName)
 
 bool FreeLibrary(HMODULE AModule)
 {
-    void* library = AModule == 0 ? nullptr : Table().Release(AModule);
+    void* library = AModule == 0 ? nullptr : Table().Release(AModule).value_or(nullptr);
     if (!library) {
-        LastErrorText = QStringLiteral("Invalid module handle");
+        SetLastError(ERROR_INVALID_HANDLE, QStringLiteral("Invalid module handle"));
         return false;
     }
     if (dlclose(library) != 0) {
-        LastErrorText = DlError();
+        SetLastError(ERROR_GEN_FAILURE, DlError());
         return false;
     }
     return true;
-}
-
-QString GetLastErrorText()
-{
-    return LastErrorText;
 }

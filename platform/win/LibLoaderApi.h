@@ -3,6 +3,9 @@
 // FreeLibrary over dlopen/dlsym/dlclose. A module handle is a small nonzero integer from a
 // handle table, so it fits the 32-bit handles the system's code passes around; 0 means no
 // library. Handles are not reused after the last FreeLibrary, so a stale one finds nothing.
+// A failure leaves its code and reason as the calling thread's last error (GetLastErrorText).
+
+#include <win/ErrHandlingApi.h>
 
 #include <QString>
 
@@ -21,6 +24,3 @@ FARPROC GetProcAddress(HMODULE AModule, const char* AProcName);
 
 // Drops one reference; the library is unloaded with the last. False for an unknown handle.
 bool FreeLibrary(HMODULE AModule);
-
-// The reason of the calling thread's last failed LoadLibraryW or FreeLibrary.
-QString GetLastErrorText();

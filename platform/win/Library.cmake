@@ -5,4 +5,4 @@ add_library(winlib STATIC
 )
 target_include_root(winlib win ${CMAKE_CURRENT_LIST_DIR}
   FILES LibLoaderApi.h StringApiSet.h WinDef.h)
-target_link_libraries(winlib PUBLIC rtl Qt6::Core ${CMAKE_DL_LIBS})
+target_link_libraries(winlib PUBLIC win rtl Qt6::Core ${CMAKE_DL_LIBS})

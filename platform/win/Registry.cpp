@@ -69,20 +69,6 @@ bool TRegistry::ValueExists(const QString& AName)
     return Read(AName).has_value();
 }
 
-TRegDataType TRegistry::GetDataType(const QString& AName)
-{
-    const auto value = Read(AName);
-    if (!value)
-        return TRegDataType::rdUnknown;
-    switch (value->Type) {
-    case REG_SZ: return TRegDataType::rdString;
-    case REG_EXPAND_SZ: return TRegDataType::rdExpandString;
-    case REG_DWORD: return TRegDataType::rdInteger;
-    case REG_BINARY: return TRegDataType::rdBinary;
-    default: return TRegDataType::rdUnknown;
-    }
-}
-
 QString TRegistry::ReadString(const QString& AName)
 {
     const auto value = Read(AName);

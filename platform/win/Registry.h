@@ -21,13 +21,10 @@ namespace RtlConsts {
 inline const QString SInvalidRegType = QStringLiteral("Invalid data type for '%s'");
 }
 
-enum class TRegDataType { rdUnknown, rdString, rdExpandString, rdInteger, rdBinary };
-
 class TRegistry {
 public:
     explicit TRegistry(DWORD AAccess = KEY_READ);
 
-    HKEY RootKey() const { return FRootKey; }
     // Closes an open key first.
     void SetRootKey(HKEY AValue);
 
@@ -36,10 +33,8 @@ public:
     // Opens the key for reading; false when it is missing or cannot be read.
     bool OpenKeyReadOnly(const QString& AKey);
     void CloseKey();
-    QString CurrentPath() const { return FCurrentPath; }
 
     bool ValueExists(const QString& AName);
-    TRegDataType GetDataType(const QString& AName);
     // The text up to its first zero character; a missing value gives the empty text. Data of
     // a type other than REG_SZ and REG_EXPAND_SZ raises ERegistryException
     // "Invalid data type for '<name>'". REG_EXPAND_SZ comes as stored.

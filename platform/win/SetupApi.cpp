@@ -2,11 +2,11 @@
 
 #include "DeviceWorld.h"
 #include "ErrHandlingApi.h"
+#include "HandleTable.h"
 #include "SetupWorld.h"
 #include "WinError.h"
 
 #include <cstring>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -16,11 +16,9 @@ namespace {
 using TDeviceSet = std::vector<win::TSetupDevice>;
 
 struct TSetupApiState {
-    std::mutex Lock;
+    std::mutex Lock;  // for LoadCount
     int LoadCount = 0;
-    // Handles are never reused, so a destroyed set's handle finds nothing.
-    std::uintptr_t NextHandle = 0x100;
-    std::map<std::uintptr_t, std::shared_ptr<const TDeviceSet>> Sets;
+    win::THandleTable<HDEVINFO, std::shared_ptr<const TDeviceSet>> Sets{0x100};
 };
 
 TSetupApiState& State()
@@ -50,10 +48,7 @@ bool Bound()
 
 std::shared_ptr<const TDeviceSet> FindSet(HDEVINFO ASet)
 {
-    TSetupApiState& state = State();
-    std::lock_guard guard(state.Lock);
-    const auto it = state.Sets.find(reinterpret_cast<std::uintptr_t>(ASet));
-    return it == state.Sets.end() ? nullptr : it->second;
+    return State().Sets.Find(ASet).value_or(nullptr);
 }
 
 }  // namespace
@@ -101,11 +96,7 @@ HDEVINFO SetupDiGetClassDevsExW(const TGUID* ClassGuid, LPCWSTR Enumerator, HWND
     // Asked outside the lock: the world may read the system's device tree.
     if (!world->PresentDevices(*ClassGuid, *devices, error))
         return FailSet(error == ERROR_SUCCESS ? ERROR_GEN_FAILURE : error);
-    TSetupApiState& state = State();
-    std::lock_guard guard(state.Lock);
-    const std::uintptr_t handle = state.NextHandle++;
-    state.Sets.emplace(handle, std::move(devices));
-    return reinterpret_cast<HDEVINFO>(handle);
+    return State().Sets.Add(std::move(devices));
 }
 
 BOOL SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData)
@@ -177,15 +168,7 @@ BOOL SetupDiGetClassDescriptionW(const TGUID* ClassGuid, LPWSTR ClassDescription
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
 {
-    TSetupApiState& state = State();
-    std::shared_ptr<const TDeviceSet> released;
-    {
-        std::lock_guard guard(state.Lock);
-        const auto it = state.Sets.find(reinterpret_cast<std::uintptr_t>(DeviceInfoSet));
-        if (it == state.Sets.end())
-            return Fail(ERROR_INVALID_HANDLE);
-        released = std::move(it->second);
-        state.Sets.erase(it);
-    }
+    if (!State().Sets.Release(DeviceInfoSet))
+        return Fail(ERROR_INVALID_HANDLE);
     return true;
 }

@@ -175,7 +175,7 @@ private slots:
         QVERIFY(!vMain->ButtonUpdate->isEnabled());
     }
 
-    // A second analyzer is ignored while the button is enabled; removing either of two turns
+    // A second analyzer is ignored while the label shows Detected; removing either of two turns
     // the label to Not detected; a removal while Not detected changes nothing.
     void secondAnalyzerAndRemovals()
     {
@@ -266,45 +266,90 @@ private slots:
         QVERIFY(harness.Boxes().Shown.isEmpty());
     }
 
-    // A removal during the update turns the label grey; the final block then enables the
-    // button all the same. A removal after it disables the button.
-    void removalDuringAndAfterUpdate()
+    // The analyzer leaves while the update runs (the cable pulled): the label turns grey, the
+    // final block enables the button all the same, on success as on failure. Plugging the
+    // analyzer in again, during the update or after it, brings "Analyzer has been detected."
+    // back; while the update runs the button stays disabled, and the enabling after it returns
+    // the bar to normal at 0 as every enabling does, the log keeping its lines.
+    void removalDuringUpdate_data()
     {
+        QTest::addColumn<bool>("fails");
+        QTest::addColumn<bool>("backDuring");
+        QTest::newRow("succeeds, back after it") << false << false;
+        QTest::newRow("fails, back after it") << true << false;
+        QTest::newRow("fails, back during it") << true << true;
+    }
+    void removalDuringUpdate()
+    {
+        QFETCH(bool, fails);
+        QFETCH(bool, backDuring);
         TWindowHarness harness;
         harness.Create();
         QVERIFY(harness.WaitInitialized());
         harness.World().Arrive(cAnalyzerIds, "A");
         QVERIFY(WaitFor([] { return vMain->ButtonUpdate->isEnabled(); }));
-        harness.Plug();
-        std::atomic<bool> removalSent{false};
-        std::atomic<bool> removalSeen{false};
+        sim::Faults faults;
+        if (fails)
+            faults.flipBitAt = 0x8000;
+        harness.Plug(faults);
+        // At the update's first pause the analyzer leaves, with backDuring it comes back at the
+        // second; the update goes on once the window shows each step.
+        std::atomic<int> step{-1};
+        std::atomic<bool> stepSeen{false};
+        std::atomic<bool> enabledWhileRunning{false};
         harness.Clock().SetOnSleep([&](std::chrono::milliseconds) {
-            if (removalSent.exchange(true))
+            const int next = step + 1;
+            if (next > (backDuring ? 1 : 0))
                 return;
-            QMetaObject::invokeMethod(qApp, [&] { harness.World().Remove(cAnalyzerIds, "A"); }, Qt::QueuedConnection);
-            // The update goes on once the window has taken the removal.
-            for (int i = 0; i < 60000 && !removalSeen; ++i)
+            stepSeen = false;
+            step = next;
+            QMetaObject::invokeMethod(qApp, [&harness, next] {
+                if (next == 0)
+                    harness.World().Remove(cAnalyzerIds, "A");
+                else
+                    harness.World().Arrive(cAnalyzerIds, "A");
+            }, Qt::QueuedConnection);
+            for (int i = 0; i < 60000 && !stepSeen; ++i)
                 QThread::msleep(1);
         });
         QTimer watch;
         QObject::connect(&watch, &QTimer::timeout, [&] {
-            if (!Detected())
-                removalSeen = true;
+            if (stepSeen || step < 0 || Detected() != (step == 1))
+                return;
+            enabledWhileRunning = enabledWhileRunning || vMain->ButtonUpdate->isEnabled();
+            stepSeen = true;
         });
         watch.start(1);
         QTest::mouseClick(vMain->ButtonUpdate, Qt::LeftButton);
         QVERIFY(WaitFor([] { return vMain->ButtonUpdate->isEnabled(); }));
-        QVERIFY(removalSeen);
         harness.Clock().SetOnSleep(nullptr);
-        QCOMPARE(vMain->ProgressBar->Position(), 100);
-        QVERIFY(!Detected());
-        QVERIFY(vMain->ButtonUpdate->isEnabled());
-        // After the final block: a removal needs the label Detected, an arrival a disabled
-        // button; this one comes while the button is enabled and is ignored.
+        watch.stop();
+        QCOMPARE(step.load(), backDuring ? 1 : 0);
+        QVERIFY(stepSeen);
+        QVERIFY(!enabledWhileRunning);
+        QCOMPARE(vMain->ProgressBar->State(), fails ? pbsError : pbsNormal);
+        if (!fails)
+            QCOMPARE(vMain->ProgressBar->Position(), 100);
+        QCOMPARE(Detected(), backDuring);
+        const QStringList lines = MemoLines();
+        if (!backDuring) {
+            harness.World().Arrive(cAnalyzerIds, "A");
+            QVERIFY(WaitFor(Detected));
+            Settle(harness);
+            QCOMPARE(vMain->LabelCanUpdate->FontColor(), cDetectedColor);
+            QVERIFY(vMain->ButtonUpdate->isEnabled());
+            QCOMPARE(QApplication::focusWidget(), vMain->ButtonUpdate);
+            QCOMPARE(vMain->ProgressBar->State(), pbsNormal);
+            QCOMPARE(vMain->ProgressBar->Position(), 0);
+            QCOMPARE(MemoLines(), lines);
+        }
+        // A second analyzer while the label shows Detected is still ignored: taken, it would
+        // recompute the button and reset the bar.
+        vMain->ProgressBar->SetPosition(50);
         harness.World().Arrive(cAnalyzerIds, "B");
         Settle(harness);
-        QVERIFY(!Detected());
-        QVERIFY(vMain->ButtonUpdate->isEnabled());
+        QVERIFY(Detected());
+        QCOMPARE(vMain->ProgressBar->Position(), 50);
     }
 
     // A second update uses the image unpacked at start; the package is not read again.

@@ -77,7 +77,7 @@ private slots:
         QVERIFY(!vMain->Close());
         QCOMPARE(vMain->Memo->Lines.Count(), 1);
         QCOMPARE(vMain->Memo->Lines.Strings(0), cCloseAfterStartUpText);
-        harness.Clock().Advance(std::chrono::milliseconds(cStartUpCloseWaitMs - 1));
+        harness.Clock().Advance(cStartUpCloseWait - std::chrono::milliseconds(1));
         QVERIFY(!vMain->Close());
         QVERIFY(!Application->Terminated());
         QCOMPARE(vMain->Memo->Lines.Count(), 1);

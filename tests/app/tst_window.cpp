@@ -3,6 +3,7 @@
 #include <codesite/Capture.h>
 #include <codesite/CodeSite.h>
 
+#include <QFontInfo>
 #include <QHelpEvent>
 #include <QImage>
 
@@ -26,6 +27,8 @@ private slots:
         QCOMPARE(vMain->palette().color(QPalette::Window), QColor(Qt::white));
         QCOMPARE(vMain->font().pixelSize(), 13);
         QCOMPARE(vMain->font().family(), QString("Tahoma"));
+        QCOMPARE(QFontInfo(vMain->font()).family(), QString("Tahoma"));
+        QCOMPARE(QFontInfo(vMain->LabelCanUpdate->font()).styleName(), QString("Bold"));
 
         QCOMPARE(vMain->Label4->Caption(), QString("Update version : "));
         QCOMPARE(vMain->LabelBinVersion->Caption(), QString("..."));
@@ -81,8 +84,9 @@ private slots:
         QCOMPARE(vMain->GroupBox1->height(), 53);
         QCOMPARE(vMain->ProgressBar->height(), 28);
         QCOMPARE(vMain->Panel2->height(), 32);
-        // The warning shows all its lines.
+        // The warning shows all its lines, and no more lines than its designed 70 px hold.
         QVERIFY(vMain->LabelWarning->height() >= vMain->LabelWarning->heightForWidth(vMain->LabelWarning->width()));
+        QVERIFY2(vMain->LabelWarning->height() <= 70, qPrintable(QString::number(vMain->LabelWarning->height())));
         // Button and help picture at the right of their strip, the help picture last.
         QVERIFY(vMain->ButtonUpdate->geometry().right() < vMain->ImageHelp->geometry().left());
         QCOMPARE(vMain->ImageHelp->geometry().right(), vMain->Panel2->width() - 1);
@@ -139,6 +143,11 @@ private slots:
                               "6. The Analyzer will be shut down immediately after the update has been completed . "}));
         QCOMPARE(hint->HelpText(), QString("Press F1 for more help."));
         QCOMPARE(hint->font().pixelSize(), 11);
+        // Each note on one line: as high as the same hint with one-letter notes.
+        TAdvHintInfo oneLetterNotes = hint->Info();
+        for (QString& note : oneLetterNotes.Notes)
+            note = "x";
+        QCOMPARE(hint->height(), TAdvOfficeHintWindow(*vMain->Hint, oneLetterNotes).height());
         QCOMPARE(vMain->Hint->HideTimeout(), 10000);
         // Leaving the picture hides the hint.
         QEvent leave(QEvent::Leave);

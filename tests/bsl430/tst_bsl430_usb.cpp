@@ -272,6 +272,34 @@ private slots:
         QCOMPARE(bus->plugCount(), neverBack ? plugs : plugs + 1);
     }
 
+    void oneUpdaterPerDevice() {
+        // A second updater (here a second copy of the library, with its own state) must not
+        // drive a boot loader that the first one has open: it is turned away at once, saying
+        // why, until the first closes it.
+        const QString copy = tmp.filePath("second-bsl430.so");
+        QFile::remove(copy);
+        QVERIFY(QFile::copy(BSL430_PATH, copy));
+        BslApi second(QFile::encodeName(copy).constData());
+        const ImageSet images = imageSets().first();
+        plug(images);
+        QVERIFY2(bsl->BSL_initialize_BSL(kDevice) == BSL430_INIT_OK, qPrintable(bsl->lastError()));
+
+        const auto started = std::chrono::steady_clock::now();
+        QCOMPARE(second.BSL_initialize_BSL(kDevice), BSL430_INIT_DEVICE_NOT_FOUND);
+        QVERIFY(std::chrono::steady_clock::now() - started < std::chrono::seconds(2));
+        QVERIFY2(second.lastError().contains("is in use by another updater"), qPrintable(second.lastError()));
+        QCOMPARE(device->stats().reportsToDevice, 0u);
+
+        // The first still drives it; once it lets go, the second may.
+        const DataBlock pass = bsl->BSL_readTI_Text(images.read("Pass").constData(), 32);
+        QCOMPARE(bsl->BSL_RX_Password(pass), BSL430_MSG_OK);
+        QCOMPARE(bsl->BSL_close_BSL(), 0);
+        QCOMPARE(second.BSL_initialize_BSL(kDevice), BSL430_INIT_OK);
+        QCOMPARE(bsl->BSL_initialize_BSL(kDevice), BSL430_INIT_DEVICE_NOT_FOUND);
+        QVERIFY(bsl->lastError().contains("is in use by another updater"));
+        QCOMPARE(second.BSL_close_BSL(), 0);
+    }
+
     void reportForms_data() {
         QTest::addColumn<bool>("withoutId");
         QTest::addColumn<int>("bytes");

@@ -217,7 +217,7 @@ private slots:
         QCOMPARE(device.DeviceListHandle(), HDEVINFO(nullptr));
         QCOMPARE(device.DeviceInfoData().cbSize, DWORD(0));
         QCOMPARE(device.Description(), QString());
-        QVERIFY(device.ClassGUID().IsEmpty());
+        QVERIFY(device.ClassGUID() == TGUID::Empty());
         QCOMPARE(device.UINumber(), DWORD(0));
         QCOMPARE(device.Capabilities(), QString());
         QCOMPARE(device.PowerData(), QString());

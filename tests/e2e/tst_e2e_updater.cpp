@@ -49,7 +49,7 @@ public:
     {
         const QString geometry = QString::fromUtf8(Run(FDisplay, "xdotool", {"getwindowgeometry", "--shell", FWindow}));
         const auto width = QRegularExpression("WIDTH=(\\d+)").match(geometry);
-        FButton = QPoint(width.hasMatch() ? width.captured(1).toInt() - 105 : 0, 200);
+        FButton = QPoint(width.hasMatch() ? width.captured(1).toInt() - 105 : 0, 213);
     }
 
     QImage Screenshot() const

@@ -493,6 +493,132 @@ private slots:
         QCOMPARE(log->CategoryFontColor(), TColor(0));
     }
 
+    // A password exchange that failed is no refusal: no default password goes out (the device
+    // may have taken the file password, and would mass-erase for a wrong one), the start-up
+    // fails as a failed one does, and the retry carries on.
+    void passwordExchangeFailed_data()
+    {
+        QTest::addColumn<sim::Faults>("faults");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<QStringList>("trace");
+        const QStringList lostThenRetried = QStringList{"5|"} + cRetry + cPasswordAccepted + cRamBsl + cErasePass + cSend + Verified();
+        for (const auto& [name, fault] : {std::pair{"lost", sim::AnswerFault::Lost}, std::pair{"garbled", sim::AnswerFault::Garbled},
+                                          std::pair{"2.5 s late", sim::AnswerFault::Late}}) {
+            sim::Faults faults;
+            faults.answerFaultCommand = 0x11;
+            faults.answerFault = fault;
+            faults.lateMillis = 2500;
+            QTest::newRow(qPrintable(QString("first answer %1").arg(name))) << faults << true << lostThenRetried;
+        }
+        sim::Faults silent;
+        silent.silentFromCommand = 0x11;
+        QTest::newRow("device silent from the first password") << silent << false << QStringList{"5|"} + cRetry + QStringList{"5|"};
+    }
+    void passwordExchangeFailed()
+    {
+        QFETCH(sim::Faults, faults);
+        QFETCH(bool, result);
+        QFETCH(QStringList, trace);
+        TFlashingHarness h;
+        auto analyzer = h.Plug(faults);
+        const std::vector<std::uint8_t> old(0x200, 0x5A);
+        analyzer->load(0x8000, old);
+        const TRunResult r = h.Run();
+        QVERIFY(!r.Exception);
+        QCOMPARE(r.WorkerTrace, h.Expand(trace));
+        QCOMPARE(r.Result, result);
+        QCOMPARE(analyzer->stats().massErases, std::uint64_t(0));
+        QVERIFY(!PasswordsSent(r.Calls).contains(cDefaultPassword));
+        QCOMPARE(r.Exits.mid(0, 2), (QStringList{"InitializeUsbBSL=True", "DownloadStartUp=False"}));
+        QString where;
+        if (result)
+            QVERIFY2(h.FlashHoldsImage(*analyzer, where), qPrintable("differs at 0x" + where));
+        else
+            QVERIFY(analyzer->read(0x8000, old.size()) == old);
+    }
+
+    // An image that failed its verification must not start at the next power-up: the reset
+    // vector, programmed last over the wrong image, is erased again.
+    void failedVerificationBlanksResetVector_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("flipped bit") << "flipped bit";
+        QTest::newRow("image segments not erased") << "refused erase";
+    }
+    void failedVerificationBlanksResetVector()
+    {
+        QFETCH(QString, fault);
+        TFlashingHarness h;
+        sim::Faults faults;
+        if (fault == "flipped bit")
+            faults.flipBitAt = 0x9123;
+        auto analyzer = h.Plug(faults);
+        bool coversVector = false;
+        for (const TImageRun& run : ReadTiTxt(h.ResMng().BinFileFullPath())) {
+            coversVector |= run.Address <= 0xFFFE && 0xFFFF < run.Address + quint32(run.Bytes.size());
+            if (run.Address + quint32(run.Bytes.size()) <= 0xFE00)  // old firmware, all 0
+                analyzer->load(run.Address, std::vector<std::uint8_t>(std::size_t(run.Bytes.size()), 0x00));
+        }
+        QVERIFY(coversVector);
+        if (fault == "refused erase")
+            h.OnCall([&](const QString& AName, const QString& AArgs) {
+                sim::Faults refuse;
+                refuse.refuseSegmentErase = AName == "BSL_eraseSegment" && AArgs != "65535";
+                if (refuse.refuseSegmentErase || AName == "BSL_RX_TXT_File")
+                    analyzer->setFaults(refuse);
+            });
+        const TRunResult r = h.Run();
+        QVERIFY(!r.Exception);
+        QVERIFY(!r.Result);
+        QCOMPARE(r.Reports.last(), QString("85|Memory verification error"));
+        QCOMPARE(r.Calls.last(), QString("BSL_eraseSegment(65535)"));
+        QCOMPARE(analyzer->read(0xFFFE, 2), (std::vector<std::uint8_t>{0xFF, 0xFF}));
+        QCOMPARE(analyzer->mode(), sim::Mode::RamBsl);
+    }
+
+    // A device that stops answering ends the update within seconds wherever it happens: one
+    // time-out, then every later command of the session fails at once. Time is the test
+    // clock's waits plus the host's waits for answers on the simulated bus.
+    void silentDeviceFailsFast_data()
+    {
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<int>("occurrence");
+        QTest::addColumn<int>("command");
+        QTest::newRow("first password") << "BSL_RX_Password" << 1 << 0x11;
+        QTest::newRow("RAM BSL password") << "BSL_RX_Password" << 2 << 0x11;
+        QTest::newRow("reset-vector erase") << "BSL_eraseSegment" << 1 << 0x12;
+        QTest::newRow("erase pass") << "BSL_eraseSegment" << 2 << 0x12;
+        QTest::newRow("programming") << "BSL_RX_TXT_File" << 1 << 0x1B;
+        QTest::newRow("verification") << "BSL_CRC_Check" << 1 << 0x16;
+    }
+    void silentDeviceFailsFast()
+    {
+        QFETCH(QString, call);
+        QFETCH(int, occurrence);
+        QFETCH(int, command);
+        TFlashingHarness h;
+        auto analyzer = h.Plug();
+        int seen = 0;
+        std::chrono::nanoseconds silentAt{-1};
+        std::uint64_t hostWaitBefore = 0;
+        h.OnCall([&](const QString& AName, const QString&) {
+            if (AName != call || ++seen != occurrence)
+                return;
+            sim::Faults silent;
+            silent.silentFromCommand = std::uint8_t(command);
+            analyzer->setFaults(silent);
+            silentAt = h.Clock().Now();
+            hostWaitBefore = analyzer->stats().hostWaitMillis;
+        });
+        const TRunResult r = h.Run();
+        QVERIFY(!r.Exception);
+        QVERIFY(!r.Result);
+        QVERIFY(silentAt.count() >= 0);
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(h.Clock().Now() - silentAt)
+                            + std::chrono::milliseconds(analyzer->stats().hostWaitMillis - hostWaitBefore);
+        QVERIFY2(waited < 10s, qPrintable(QString("%1 ms from silence to failure").arg(waited.count())));
+    }
+
     void finalizeUnloads()
     {
         TFlashingHarness h;

@@ -1,5 +1,6 @@
 #include <win/LibLoaderApi.h>
 #include <win/StringApiSet.h>
+#include <win/WinError.h>
 
 #include <QDir>
 #include <QFile>
@@ -100,6 +101,21 @@ private slots:
         QFETCH(QString, reasonPart);
         QCOMPARE(LoadLibraryW(fileName), HMODULE(0));
         QVERIFY2(GetLastErrorText().contains(reasonPart), qPrintable(GetLastErrorText()));
+    }
+
+    // The loader's failures are the thread's last error like any other call's: a code with
+    // the loader's reason, replaced by the next failure.
+    void failuresAreTheLastError()
+    {
+        SetLastError(ERROR_SUCCESS);
+        QCOMPARE(LoadLibraryW("/nonexistent/BSL430.dll"), HMODULE(0));
+        QCOMPARE(GetLastError(), ERROR_MOD_NOT_FOUND);
+        QVERIFY2(GetLastErrorText().contains("/nonexistent/BSL430.dll"), qPrintable(GetLastErrorText()));
+        QVERIFY(!FreeLibrary(0));
+        QCOMPARE(GetLastError(), ERROR_INVALID_HANDLE);
+        QCOMPARE(GetLastErrorText(), QStringLiteral("Invalid module handle"));
+        SetLastError(ERROR_INVALID_DATA);
+        QCOMPARE(GetLastErrorText(), QStringLiteral("The data is invalid."));
     }
 
     void notALibrary()

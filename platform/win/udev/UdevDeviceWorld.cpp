@@ -11,32 +11,26 @@
 #include <QSocketNotifier>
 
 #include <cctype>
+#include <cstring>
 
 #include <libudev.h>
 
 namespace win {
 namespace {
 
-// Far more than any real device gives; keeps hostile texts from growing without end.
-constexpr qsizetype cMaxText = 256;
-// Devices remembered over a run.
+// Keys kept over a run beside those of present devices: the oldest of the devices that are
+// gone are forgotten first.
 constexpr std::size_t cMaxKeys = 4096;
+
+using win::udevids::Clean;
+using win::udevids::cMaxText;
+using win::udevids::Hex16;
+using win::udevids::Hex4;
 
 struct TDeviceUnref {
     void operator()(udev_device* p) const { udev_device_unref(p); }
     void operator()(udev_enumerate* p) const { udev_enumerate_unref(p); }
 };
-
-QString Clean(const char* AText)
-{
-    if (!AText)
-        return QString();
-    QString text = QString::fromUtf8(AText, qstrnlen(AText, cMaxText * 4)).left(cMaxText);
-    for (QChar& c : text)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            c = u' ';
-    return text.trimmed();
-}
 
 // udev's encoded texts (ID_MODEL_ENC): \xNN for bytes it would not write plainly.
 QString DecodeEncoded(const char* AText)
@@ -65,9 +59,6 @@ QString CleanInstance(QString AText)
     return AText;
 }
 
-using win::udevids::Hex16;
-using win::udevids::Hex4;
-
 QString Attribute(udev_device* ADevice, const char* AName)
 {
     return Clean(udev_device_get_sysattr_value(ADevice, AName));
@@ -89,7 +80,21 @@ bool VendorProduct(udev_device* ADevice, unsigned& AVendor, unsigned& AProduct)
     return Hex16(Property(ADevice, "ID_VENDOR_ID"), AVendor) && Hex16(Property(ADevice, "ID_MODEL_ID"), AProduct);
 }
 
-// The setup class and, for a serial adapter, its port, from the device's children.
+// Whether the usb_device that ADevice belongs to (itself, else the nearest one above it) is
+// the one at ASyspath.
+bool OwnedBy(udev_device* ADevice, const char* ASyspath)
+{
+    udev_device* owner = ADevice;
+    const char* devtype = udev_device_get_devtype(ADevice);
+    if (!devtype || std::strcmp(devtype, "usb_device") != 0)
+        // Not counted by the caller: it belongs to ADevice.
+        owner = udev_device_get_parent_with_subsystem_devtype(ADevice, "usb", "usb_device");
+    const char* path = owner ? udev_device_get_syspath(owner) : nullptr;
+    return path && std::strcmp(path, ASyspath) == 0;
+}
+
+// The setup class and, for a serial adapter, its port, from the device's own interfaces and
+// what hangs below them; a hub's subtree holds other devices, which describe themselves.
 void ClassFromChildren(udev_device* ADevice, QString& AClass, QString& APort)
 {
     udev* context = udev_device_get_udev(ADevice);
@@ -110,7 +115,7 @@ void ClassFromChildren(udev_device* ADevice, QString& AClass, QString& APort)
     {
         std::unique_ptr<udev_device, TDeviceUnref> child(
             udev_device_new_from_syspath(context, udev_list_entry_get_name(entry)));
-        if (!child)
+        if (!child || !OwnedBy(child.get(), syspath))
             continue;
         const QString subsystem = Clean(udev_device_get_subsystem(child.get()));
         if (subsystem == u"tty" && APort.isEmpty())
@@ -145,9 +150,9 @@ TUdevUsbDevice DecodeUdevUsbDevice(udev_device* ADevice)
     if (!ADevice || !VendorProduct(ADevice, vendor, product))
         return result;
     result.Hardware = QStringLiteral("VID_%1&PID_%2").arg(Hex4(vendor), Hex4(product));
-    QString serial = Attribute(ADevice, "serial");
-    if (serial.isEmpty())
-        serial = Property(ADevice, "ID_SERIAL_SHORT");
+    // The serial as udev keeps it: the arrival and the removal (whose sysfs is gone) both
+    // carry it, so both name the same key.
+    const QString serial = Property(ADevice, "ID_SERIAL_SHORT");
     result.Instance = CleanInstance(serial.isEmpty() ? Clean(udev_device_get_sysname(ADevice)) : serial);
     QString productText = Attribute(ADevice, "product");
     if (productText.isEmpty())
@@ -195,15 +200,26 @@ TUdevDeviceWorld::TUdevDeviceWorld() : FUdev(udev_new())
 
 TUdevDeviceWorld::~TUdevDeviceWorld() = default;
 
-void TUdevDeviceWorld::Learn(const TUdevUsbDevice& ADevice)
+void TUdevDeviceWorld::Learn(const TUdevUsbDevice& ADevice, bool APresent)
 {
     if (ADevice.Hardware.isEmpty())
         return;
     std::lock_guard guard(FLock);
     const QString key = ADevice.KeyPath().toLower();
-    if (FKeys.size() >= cMaxKeys && !FKeys.count(key))
-        return;
-    TUdevUsbDevice& stored = FKeys[key];
+    if (!FKeys.count(key) && FKeys.size() >= cMaxKeys && !FGone.empty()) {
+        FKeys.erase(FGone.begin()->second);
+        FGone.erase(FGone.begin());
+    }
+    TKey& entry = FKeys[key];
+    if (entry.GoneAt != 0) {
+        FGone.erase(entry.GoneAt);
+        entry.GoneAt = 0;
+    }
+    if (!APresent) {
+        entry.GoneAt = ++FGoneCount;
+        FGone.emplace(entry.GoneAt, key);
+    }
+    TUdevUsbDevice& stored = entry.Device;
     // What a removal event cannot tell (its sysfs is gone) stays as learnt before.
     const bool known = !stored.Hardware.isEmpty();
     if (!known || ADevice.DeviceDesc != QLatin1String("USB Input Device"))
@@ -230,7 +246,7 @@ void TUdevDeviceWorld::EnumeratePresent()
         std::unique_ptr<udev_device, TDeviceUnref> device(
             udev_device_new_from_syspath(FUdev.get(), udev_list_entry_get_name(entry)));
         if (device)
-            Learn(DecodeUdevUsbDevice(device.get()));
+            Learn(DecodeUdevUsbDevice(device.get()), true);
     }
 }
 
@@ -252,7 +268,7 @@ void TUdevDeviceWorld::ReadEvents()
         const TUdevUsbDevice decoded = DecodeUdevUsbDevice(device.get());
         if (decoded.Hardware.isEmpty())
             continue;
-        Learn(decoded);
+        Learn(decoded, event == DBT_DEVICEARRIVAL);
         // A window method that raises must not end the loop of events, nor leave this slot.
         try {
             DeviceInterfaceEvent(event, GUID_DEVINTERFACE_USB_DEVICE, decoded.InterfaceName());
@@ -291,11 +307,11 @@ std::optional<TRegistryValue> TUdevDeviceWorld::Value(HKEY ARoot, const QString&
     const QString name = AName.toLower();
     QString text;
     if (name == u"devicedesc")
-        text = it->second.DeviceDesc;
+        text = it->second.Device.DeviceDesc;
     else if (name == u"friendlyname")
-        text = it->second.FriendlyName;
+        text = it->second.Device.FriendlyName;
     else if (name == u"classguid")
-        text = it->second.ClassGUID;
+        text = it->second.Device.ClassGUID;
     if (text.isEmpty())
         return std::nullopt;
     return RegistryString(text);

@@ -21,11 +21,7 @@ struct TUdevUnref {
 template <class T>
 using TUdevPtr = std::unique_ptr<T, TUdevUnref>;
 
-QString Text(const char* AValue)
-{
-    return AValue ? QString::fromUtf8(AValue).trimmed() : QString();
-}
-
+using win::udevids::Clean;
 using win::udevids::Hex16;
 using win::udevids::Hex4;
 
@@ -54,7 +50,7 @@ void SetText(TSetupDevice& ADevice, DWORD ACode, const QString& AText)
 std::optional<TSetupDevice> HidDevice(udev_device* AHid)
 {
     unsigned vendor = 0, product = 0;
-    if (!ParseHidId(Text(udev_device_get_property_value(AHid, "HID_ID")), vendor, product))
+    if (!ParseHidId(Clean(udev_device_get_property_value(AHid, "HID_ID")), vendor, product))
         return std::nullopt;  // a record without a usable id describes no device we can name
     TSetupDevice device;
     device.ClassGuid = GUID_DEVCLASS_HIDCLASS;
@@ -63,24 +59,24 @@ std::optional<TSetupDevice> HidDevice(udev_device* AHid)
     const QString ids = QStringLiteral("HID\\VID_%1&PID_%2").arg(Hex4(vendor), Hex4(product));
     QStringList hardwareIds;
     unsigned revision = 0;
-    if (usb && Hex16(Text(udev_device_get_sysattr_value(usb, "bcdDevice")), revision))
+    if (usb && Hex16(Clean(udev_device_get_sysattr_value(usb, "bcdDevice")), revision))
         hardwareIds << ids + QStringLiteral("&REV_") + Hex4(revision);
     hardwareIds << ids;
     device.Properties[SPDRP_HARDWAREID] = SetupMultiSz(hardwareIds);
 
-    QString description = usb ? Text(udev_device_get_sysattr_value(usb, "product")) : QString();
+    QString description = usb ? Clean(udev_device_get_sysattr_value(usb, "product")) : QString();
     if (description.isEmpty())
-        description = Text(udev_device_get_property_value(AHid, "HID_NAME"));
+        description = Clean(udev_device_get_property_value(AHid, "HID_NAME"));
     if (description.isEmpty())
         description = QStringLiteral("USB Input Device");
     SetText(device, SPDRP_DEVICEDESC, description);
     SetText(device, SPDRP_CLASS, QStringLiteral("HIDClass"));
     SetText(device, SPDRP_CLASSGUID, GUIDToString(GUID_DEVCLASS_HIDCLASS).toLower());
     SetText(device, SPDRP_ENUMERATOR_NAME, QStringLiteral("HID"));
-    SetText(device, SPDRP_SERVICE, Text(udev_device_get_driver(AHid)));
-    SetText(device, SPDRP_DEVTYPE, Text(udev_device_get_devtype(AHid)));
+    SetText(device, SPDRP_SERVICE, Clean(udev_device_get_driver(AHid)));
+    SetText(device, SPDRP_DEVTYPE, Clean(udev_device_get_devtype(AHid)));
     if (usb)
-        SetText(device, SPDRP_MFG, Text(udev_device_get_sysattr_value(usb, "manufacturer")));
+        SetText(device, SPDRP_MFG, Clean(udev_device_get_sysattr_value(usb, "manufacturer")));
     return device;
 }
 

@@ -121,6 +121,12 @@ EXPORT const char* Spy_Calls()
 
 // ---- the library's exports ----
 
+// The diagnostic is forwarded unrecorded: it reads the library, it does not drive it.
+EXPORT const char* BSL_getLastError()
+{
+    return Target<const char* (*)()>("BSL_getLastError")();
+}
+
 EXPORT uint8_t BSL_close_BSL()
 {
     Call("BSL_close_BSL");
