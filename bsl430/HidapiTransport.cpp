@@ -3,7 +3,7 @@
 #include "Protocol.h"
 
 #include <hidapi.h>
-#include <libudev.h>
+#include <win/udev/UdevPtr.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -30,11 +30,6 @@ namespace {
 
 constexpr std::chrono::milliseconds kPollInterval{100};
 
-struct UdevUnref {
-    void operator()(udev* AUdev) const { udev_unref(AUdev); }
-    void operator()(udev_device* ADevice) const { udev_device_unref(ADevice); }
-};
-
 struct Device {
     std::string path;  // /dev/hidrawN
     std::string port;  // the usb_device's sysname, e.g. "1-1.2"; empty when udev has none
@@ -44,7 +39,7 @@ struct Device {
 std::string portOf(udev* AUdev, const std::string& APath) {
     if (!AUdev) return {};
     const std::string sysname = APath.substr(APath.rfind('/') + 1);
-    const std::unique_ptr<udev_device, UdevUnref> node(
+    const win::TUdevPtr<udev_device> node(
         udev_device_new_from_subsystem_sysname(AUdev, "hidraw", sysname.c_str()));
     // The parent belongs to the node: no reference of its own.
     udev_device* usb =
@@ -72,7 +67,7 @@ std::vector<unsigned long> portKey(const std::string& APort) {
 // The devices with these ids in port order, so that an index names the same device from one
 // call to the next however the nodes are numbered.
 std::vector<Device> devices(std::uint16_t AVid, std::uint16_t APid) {
-    const std::unique_ptr<udev, UdevUnref> context(udev_new());
+    const win::TUdevPtr<udev> context(udev_new());
     std::vector<Device> found;
     hid_device_info* list = hid_enumerate(AVid, APid);
     for (hid_device_info* d = list; d; d = d->next)

@@ -93,8 +93,10 @@ private:
     friend void m_bsl430::Initialization();
     friend void m_bsl430::Finalization();
 
-    template <class TProc>
-    static TProc Lookup(qint32 AHandle, const char* AExportName, QString& AErMsg);
+    // Looks the export (signature TSig) up and lets AUse call it; a missing export is
+    // reported and AUse not run.
+    template <class TSig, class TUse>
+    static bool Call(qint32 AHandle, const char* AExportName, QString& AErMsg, TUse&& AUse);
     // The class logger, made on first need and kept for the rest of the run.
     static TCodeSiteLogger* Log();
     // Where the library's own diagnostics go (its report callback): the class logger.

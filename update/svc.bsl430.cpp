@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -301,52 +302,51 @@ bool TsvcBsl430::DownloadStartUp(const QString& APass, const QString& ARamBSL, b
     return result;
 }
 
-bool TsvcBsl430::EraseDataSegment_File(const QString& AFileName, QString& AErMsg)
+template <class TMore, class TEach>
+bool TsvcBsl430::ForEachFileBlock(const QString& AMethodName, const QString& AFileName, qint32 ABlockBytes,
+                                  TMore AMore, TEach AEach, QString& AErMsg)
 {
-    bool result = false;
-    Log()->EnterMethod(QStringLiteral("EraseDataSegment_File"));
-    TExitMethod exitRecord(Log(), QStringLiteral("EraseDataSegment_File"));
+    Log()->EnterMethod(AMethodName);
+    TExitMethod exitRecord(Log(), AMethodName);
     AErMsg.clear();
     Log()->Send(QStringLiteral("AFileName"), AFileName);
     if (!BSL::openTI_TextForRead(Handle(), AFileName, AErMsg))
-        return result;
+        return false;
     TTextReading reading(Log(), Handle(), AErMsg);
     DataBlock block;
-    quint8 ignored = 0;
-    while (BSL::moreDataToRead_TextFile(Handle(), AErMsg) == 1) {
-        if (!BSL::readTI_TextFile(Handle(), cEraseBlockBytes, block, AErMsg))
-            return result;
-        // Only the segment that holds the block's first byte.
-        if (!BSL::eraseSegment(Handle(), block.startAddr, ignored, AErMsg))
-            return result;
+    while (AMore(BSL::moreDataToRead_TextFile(Handle(), AErMsg))) {
+        if (!BSL::readTI_TextFile(Handle(), ABlockBytes, block, AErMsg))
+            return false;
+        if (!AEach(std::as_const(block), AErMsg))
+            return false;
     }
-    result = true;
-    return result;
+    return true;
+}
+
+bool TsvcBsl430::EraseDataSegment_File(const QString& AFileName, QString& AErMsg)
+{
+    return ForEachFileBlock(
+        QStringLiteral("EraseDataSegment_File"), AFileName, cEraseBlockBytes, [](qint32 AMore) { return AMore == 1; },
+        [this](const DataBlock& ABlock, QString& ABlockErMsg) {
+            // Only the segment that holds the block's first byte.
+            quint8 ignored = 0;
+            return BSL::eraseSegment(Handle(), ABlock.startAddr, ignored, ABlockErMsg);
+        },
+        AErMsg);
 }
 
 bool TsvcBsl430::CRC_Check_File(const QString& AFileName, QString& AErMsg)
 {
-    bool result = false;
-    Log()->EnterMethod(QStringLiteral("CRC_Check_File"));
-    TExitMethod exitRecord(Log(), QStringLiteral("CRC_Check_File"));
-    AErMsg.clear();
-    Log()->Send(QStringLiteral("AFileName"), AFileName);
-    if (!BSL::openTI_TextForRead(Handle(), AFileName, AErMsg))
-        return result;
-    TTextReading reading(Log(), Handle(), AErMsg);
-    DataBlock block;
-    while (BSL::moreDataToRead_TextFile(Handle(), AErMsg) != 0) {
-        if (!BSL::readTI_TextFile(Handle(), cVerifyBlockBytes, block, AErMsg))
-            return result;
-        const qint32 deviceCrc = GetDeviceCRC(block.startAddr, block.numberOfBytes, AErMsg);
-        const quint16 blockCrc = CalcBlockCRC(block);
-        // A count beyond the block's data names bytes that were never there: no CRC can
-        // vouch for them.
-        if (block.numberOfBytes > sizeof block.data || deviceCrc != qint32(blockCrc))
-            return result;
-    }
-    result = true;
-    return result;
+    return ForEachFileBlock(
+        QStringLiteral("CRC_Check_File"), AFileName, cVerifyBlockBytes, [](qint32 AMore) { return AMore != 0; },
+        [this](const DataBlock& ABlock, QString& ABlockErMsg) {
+            const qint32 deviceCrc = GetDeviceCRC(ABlock.startAddr, ABlock.numberOfBytes, ABlockErMsg);
+            const quint16 blockCrc = CalcBlockCRC(ABlock);
+            // A count beyond the block's data names bytes that were never there: no CRC can
+            // vouch for them.
+            return ABlock.numberOfBytes <= sizeof ABlock.data && deviceCrc == qint32(blockCrc);
+        },
+        AErMsg);
 }
 
 qint32 TsvcBsl430::GetDeviceCRC(quint32 AAddr, quint32 ALength, QString& AErMsg)

@@ -46,6 +46,12 @@ private:
     bool DownloadStartUp(const QString& APass, const QString& ARamBSL, bool& AMassErased, QString& AErMsg);
     bool EraseDataSegment_File(const QString& AFileName, QString& AErMsg);
     bool CRC_Check_File(const QString& AFileName, QString& AErMsg);
+    // Opens the TI-TXT file, reads blocks of ABlockBytes while AMore holds for the library's
+    // answer and hands each to AEach; False at the first block that fails. The file is closed
+    // on every way out.
+    template <class TMore, class TEach>
+    bool ForEachFileBlock(const QString& AMethodName, const QString& AFileName, qint32 ABlockBytes, TMore AMore,
+                          TEach AEach, QString& AErMsg);
     qint32 GetDeviceCRC(quint32 AAddr, quint32 ALength, QString& AErMsg);
     bool SendForcedBOR(const QString& AForcedBOR, const QString& ARamBSLVersion, QString& AErMsg);
     // After a failed verification: blanks the reset vector so the boot loader starts at the

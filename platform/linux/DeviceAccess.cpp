@@ -4,18 +4,11 @@
 
 #include <QFile>
 
-#include <libudev.h>
+#include <win/udev/UdevPtr.h>
+
 #include <unistd.h>
 
-#include <memory>
-
 namespace {
-
-struct TUdevUnref {
-    void operator()(udev* AUdev) const { udev_unref(AUdev); }
-    void operator()(udev_enumerate* AEnumerate) const { udev_enumerate_unref(AEnumerate); }
-    void operator()(udev_device* ADevice) const { udev_device_unref(ADevice); }
-};
 
 QString HidId(quint16 AVid, quint16 APid)
 {
@@ -29,16 +22,16 @@ QString HidId(quint16 AVid, quint16 APid)
 
 QString InaccessibleHidNode(quint16 AVid, quint16 APid)
 {
-    const std::unique_ptr<udev, TUdevUnref> context(udev_new());
+    const win::TUdevPtr<udev> context(udev_new());
     if (!context)
         return QString();
-    const std::unique_ptr<udev_enumerate, TUdevUnref> enumerate(udev_enumerate_new(context.get()));
+    const win::TUdevPtr<udev_enumerate> enumerate(udev_enumerate_new(context.get()));
     if (!enumerate || udev_enumerate_add_match_subsystem(enumerate.get(), "hidraw") < 0
         || udev_enumerate_scan_devices(enumerate.get()) < 0)
         return QString();
     const QString wanted = HidId(AVid, APid);
     for (udev_list_entry* e = udev_enumerate_get_list_entry(enumerate.get()); e; e = udev_list_entry_get_next(e)) {
-        const std::unique_ptr<udev_device, TUdevUnref> node(
+        const win::TUdevPtr<udev_device> node(
             udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(e)));
         if (!node)
             continue;

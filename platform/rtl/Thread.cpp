@@ -66,8 +66,9 @@ void RunEntry(TSyncEntry& AEntry)
             error = std::current_exception();
         }
         {
+            // Moved, not copied: from here on only the waiting caller holds the exception.
             std::lock_guard<std::mutex> guard(AEntry.Lock);
-            AEntry.Error = error;
+            AEntry.Error = std::move(error);
             AEntry.Finished = true;
             AEntry.Done.notify_all();
         }
@@ -125,10 +126,16 @@ void TThread::Synchronize(TThread* AThread, std::function<void()> AMethod)
     }
     auto entry = std::make_shared<TSyncEntry>(AThread, std::move(AMethod), true);
     Post(entry);
-    std::unique_lock<std::mutex> lock(entry->Lock);
-    entry->Done.wait(lock, [&] { return entry->Finished; });
-    if (entry->Error)
-        std::rethrow_exception(entry->Error);
+    std::exception_ptr error;
+    {
+        std::unique_lock<std::mutex> lock(entry->Lock);
+        entry->Done.wait(lock, [&] { return entry->Finished; });
+        // Taken out under the lock: the exception is this thread's alone, so the main thread's
+        // release of the entry cannot free it while this thread still handles it.
+        error = std::move(entry->Error);
+    }
+    if (error)
+        std::rethrow_exception(std::move(error));
 }
 
 void TThread::Queue(TThread* AThread, std::function<void()> AMethod)
@@ -219,7 +226,7 @@ void TThread::Run()
     const bool freeIt = FFreeOnTerminate;
     {
         std::lock_guard<std::mutex> guard(FLock);
-        FFatalException = fatal;
+        FFatalException = std::move(fatal);
         FFinished = true;
         FFinishedChanged.notify_all();
     }

@@ -4,7 +4,10 @@
 #include <linux/input.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <iostream>
+#include <mutex>
 
 namespace sim::usb {
 
@@ -24,6 +27,21 @@ bool putArgument(UMockdevIoctlClient* AClient, const void* ABytes, std::size_t A
 }
 
 }  // namespace
+
+// Learns through a toggle reference when its holder has the only reference left.
+struct HidrawIoctls::SoleOwner {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool sole = false;
+
+    // Runs on the thread that drops or takes the other last reference.
+    static void onToggle(gpointer ASelf, GObject*, gboolean AIsLastRef) {
+        auto* const self = static_cast<SoleOwner*>(ASelf);
+        std::lock_guard guard(self->lock);
+        self->sole = AIsLastRef;
+        self->changed.notify_all();
+    }
+};
 
 const std::vector<std::uint8_t>& reportDescriptor() {
     static const std::vector<std::uint8_t> descriptor{
@@ -45,13 +63,32 @@ const std::vector<std::uint8_t>& reportDescriptor() {
 }
 
 HidrawIoctls::HidrawIoctls(std::uint16_t AVendorId, std::uint16_t AProductId)
-    : FVendorId(AVendorId), FProductId(AProductId), FHandler(umockdev_ioctl_base_new()) {
+    : FVendorId(AVendorId), FProductId(AProductId), FHandler(umockdev_ioctl_base_new()),
+      FSoleOwner(std::make_unique<SoleOwner>()) {
     g_signal_connect(FHandler.get(), "handle-ioctl", G_CALLBACK(onIoctl), this);
     g_signal_connect(FHandler.get(), "handle-read", G_CALLBACK(onReadWrite), this);
     g_signal_connect(FHandler.get(), "handle-write", G_CALLBACK(onReadWrite), this);
 }
 
-HidrawIoctls::~HidrawIoctls() { g_signal_handlers_disconnect_by_data(FHandler.get(), this); }
+HidrawIoctls::~HidrawIoctls() {
+    GObject* const handler = G_OBJECT(FHandler.release());
+    SoleOwner* const watch = FSoleOwner.get();
+    g_object_add_toggle_ref(handler, SoleOwner::onToggle, watch);
+    g_object_unref(handler);
+    bool sole;
+    {
+        std::unique_lock lock(watch->lock);
+        sole = watch->changed.wait_for(lock, cReleaseWait, [watch] { return watch->sole; });
+    }
+    g_signal_handlers_disconnect_by_data(handler, this);
+    if (!sole) {
+        // Left to umockdev, which may still report to the watch.
+        std::cerr << "umockdev still holds an emulated hidraw node's ioctl handler\n";
+        (void)FSoleOwner.release();
+        return;
+    }
+    g_object_remove_toggle_ref(handler, SoleOwner::onToggle, watch);
+}
 
 gboolean HidrawIoctls::onReadWrite(UMockdevIoctlBase*, UMockdevIoctlClient* AClient,
                                    gpointer ASelf) {

@@ -90,12 +90,17 @@ UsbTestbed::~UsbTestbed() {
     }
     wake();
     FServer.join();
-    std::lock_guard lock(FMutex);
-    for (auto& plug : FPlugs)
-        if (plug->link) detach(*plug);
-    for (auto& [node, ioctls] : FNodes)
-        umockdev_testbed_detach_ioctl(FTestbed.get(), node.c_str(), nullptr);
-    FNodes.clear();
+    decltype(FNodes) nodes;
+    {
+        std::lock_guard lock(FMutex);
+        for (auto& plug : FPlugs)
+            if (plug->link) detach(*plug);
+        for (auto& [node, ioctls] : FNodes)
+            umockdev_testbed_detach_ioctl(FTestbed.get(), node.c_str(), nullptr);
+        nodes.swap(FNodes);
+    }
+    // Each handler waits until umockdev's worker thread has let go of it: only then is it freed.
+    nodes.clear();
 }
 
 void UsbTestbed::wake() const {

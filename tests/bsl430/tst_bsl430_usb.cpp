@@ -10,7 +10,8 @@
 #include <sim/Analyzer.h>
 #include <sim/usb/UsbTestbed.h>
 
-#include <libudev.h>
+#include <win/udev/UdevPtr.h>
+
 #include <poll.h>
 
 #include <QTemporaryDir>
@@ -45,13 +46,8 @@ const QList<FaultCase>& faultCases() {
 
 // What a program watching udev hears: "add usb_device 1-1", "remove hidraw hidraw0", ...
 class UdevEvents {
-    struct Unref {
-        void operator()(udev* AUdev) const { udev_unref(AUdev); }
-        void operator()(udev_monitor* AMonitor) const { udev_monitor_unref(AMonitor); }
-        void operator()(udev_device* ADevice) const { udev_device_unref(ADevice); }
-    };
-    std::unique_ptr<udev, Unref> FUdev{udev_new()};
-    std::unique_ptr<udev_monitor, Unref> FMonitor{udev_monitor_new_from_netlink(FUdev.get(), "udev")};
+    win::TUdevPtr<udev> FUdev{udev_new()};
+    win::TUdevPtr<udev_monitor> FMonitor{udev_monitor_new_from_netlink(FUdev.get(), "udev")};
 
 public:
     UdevEvents() {
@@ -65,7 +61,7 @@ public:
         QStringList events;
         pollfd p{udev_monitor_get_fd(FMonitor.get()), POLLIN, 0};
         for (int wait = AWaitMs; ::poll(&p, 1, wait) > 0; wait = 100) {
-            const std::unique_ptr<udev_device, Unref> d(udev_monitor_receive_device(FMonitor.get()));
+            const win::TUdevPtr<udev_device> d(udev_monitor_receive_device(FMonitor.get()));
             if (!d) continue;
             const char* type = udev_device_get_devtype(d.get());
             events << QString("%1 %2 %3").arg(udev_device_get_action(d.get()),

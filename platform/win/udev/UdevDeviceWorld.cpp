@@ -13,8 +13,6 @@
 #include <cctype>
 #include <cstring>
 
-#include <libudev.h>
-
 namespace win {
 namespace {
 
@@ -26,11 +24,6 @@ using win::udevids::Clean;
 using win::udevids::cMaxText;
 using win::udevids::Hex16;
 using win::udevids::Hex4;
-
-struct TDeviceUnref {
-    void operator()(udev_device* p) const { udev_device_unref(p); }
-    void operator()(udev_enumerate* p) const { udev_enumerate_unref(p); }
-};
 
 // udev's encoded texts (ID_MODEL_ENC): \xNN for bytes it would not write plainly.
 QString DecodeEncoded(const char* AText)
@@ -102,10 +95,10 @@ void ClassFromChildren(udev_device* ADevice, QString& AClass, QString& APort)
     if (!context || !syspath)
         return;
     bool hid = false;
-    std::unique_ptr<udev_enumerate, TDeviceUnref> enumerate(udev_enumerate_new(context));
+    TUdevPtr<udev_enumerate> enumerate(udev_enumerate_new(context));
     if (!enumerate)
         return;
-    std::unique_ptr<udev_device, TDeviceUnref> parent(udev_device_new_from_syspath(context, syspath));
+    TUdevPtr<udev_device> parent(udev_device_new_from_syspath(context, syspath));
     if (!parent)
         return;
     udev_enumerate_add_match_parent(enumerate.get(), parent.get());
@@ -113,7 +106,7 @@ void ClassFromChildren(udev_device* ADevice, QString& AClass, QString& APort)
     udev_list_entry* entry = nullptr;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get()))
     {
-        std::unique_ptr<udev_device, TDeviceUnref> child(
+        TUdevPtr<udev_device> child(
             udev_device_new_from_syspath(context, udev_list_entry_get_name(entry)));
         if (!child || !OwnedBy(child.get(), syspath))
             continue;
@@ -172,16 +165,6 @@ TUdevUsbDevice DecodeUdevUsbDevice(udev_device* ADevice)
     return result;
 }
 
-void TUdevDeviceWorld::TUdevDeleter::operator()(udev* p) const
-{
-    udev_unref(p);
-}
-
-void TUdevDeviceWorld::TUdevDeleter::operator()(udev_monitor* p) const
-{
-    udev_monitor_unref(p);
-}
-
 TUdevDeviceWorld::TUdevDeviceWorld() : FUdev(udev_new())
 {
     if (!FUdev)
@@ -234,7 +217,7 @@ void TUdevDeviceWorld::Learn(const TUdevUsbDevice& ADevice, bool APresent)
 
 void TUdevDeviceWorld::EnumeratePresent()
 {
-    std::unique_ptr<udev_enumerate, TDeviceUnref> enumerate(udev_enumerate_new(FUdev.get()));
+    TUdevPtr<udev_enumerate> enumerate(udev_enumerate_new(FUdev.get()));
     if (!enumerate)
         return;
     udev_enumerate_add_match_subsystem(enumerate.get(), "usb");
@@ -243,7 +226,7 @@ void TUdevDeviceWorld::EnumeratePresent()
     udev_list_entry* entry = nullptr;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get()))
     {
-        std::unique_ptr<udev_device, TDeviceUnref> device(
+        TUdevPtr<udev_device> device(
             udev_device_new_from_syspath(FUdev.get(), udev_list_entry_get_name(entry)));
         if (device)
             Learn(DecodeUdevUsbDevice(device.get()), true);
@@ -254,7 +237,7 @@ void TUdevDeviceWorld::ReadEvents()
 {
     // The socket is non-blocking: read what is there now, a bounded number per wake-up.
     for (int i = 0; i < 64; ++i) {
-        std::unique_ptr<udev_device, TDeviceUnref> device(udev_monitor_receive_device(FMonitor.get()));
+        TUdevPtr<udev_device> device(udev_monitor_receive_device(FMonitor.get()));
         if (!device)
             return;
         const QString action = Clean(udev_device_get_action(device.get()));

@@ -19,6 +19,7 @@
 #include <win/DeviceNotifications.h>
 #include <win/DeviceWorld.h>
 #include <win/RegistryWorld.h>
+#include <win/udev/UdevPtr.h>
 
 #include <QString>
 
@@ -28,9 +29,6 @@
 #include <mutex>
 
 class QSocketNotifier;
-struct udev;
-struct udev_device;
-struct udev_monitor;
 
 namespace win {
 
@@ -68,12 +66,8 @@ private:
     void EnumeratePresent();
     void ReadEvents();
 
-    struct TUdevDeleter {
-        void operator()(udev* p) const;
-        void operator()(udev_monitor* p) const;
-    };
-    std::unique_ptr<udev, TUdevDeleter> FUdev;
-    std::unique_ptr<udev_monitor, TUdevDeleter> FMonitor;
+    TUdevPtr<udev> FUdev;
+    TUdevPtr<udev_monitor> FMonitor;
     std::unique_ptr<QSocketNotifier> FNotifier;
     std::mutex FLock;
     struct TKey {

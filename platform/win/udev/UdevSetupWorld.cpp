@@ -1,25 +1,14 @@
 #include "UdevSetupWorld.h"
 
+#include "UdevPtr.h"
 #include "UdevText.h"
 
 #include <win/DeviceClassGuids.h>
 #include <win/SetupApi.h>
 #include <win/WinError.h>
 
-#include <libudev.h>
-
-#include <memory>
-
 namespace win {
 namespace {
-
-struct TUdevUnref {
-    void operator()(udev* p) const { udev_unref(p); }
-    void operator()(udev_enumerate* p) const { udev_enumerate_unref(p); }
-    void operator()(udev_device* p) const { udev_device_unref(p); }
-};
-template <class T>
-using TUdevPtr = std::unique_ptr<T, TUdevUnref>;
 
 using win::udevids::Clean;
 using win::udevids::Hex16;
