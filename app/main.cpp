@@ -41,7 +41,14 @@ int main(int argc, char* argv[])
         QString lockErMsg;
         // Without the lock nothing keeps a second copy away: a lock that cannot be taken ends
         // the start as a busy one does.
-        const auto instanceLock = TInstanceLock::Acquire(TsvcResMng::GetWorkFolder(), lockStatus, lockErMsg);
+        // The lock is made in the working folder: its parts are judged first and once more when
+        // the lock has made them, so that it is never made where a link points.
+        std::unique_ptr<TInstanceLock> instanceLock;
+        if (TsvcResMng::CheckWorkFolderPath(lockErMsg)) {
+            instanceLock = TInstanceLock::Acquire(TsvcResMng::GetWorkFolder(), lockStatus, lockErMsg);
+            if (instanceLock && !TsvcResMng::CheckWorkFolderPath(lockErMsg))
+                instanceLock.reset();
+        }
         if (!instanceLock) {
             CodeSite()->SendError(lockErMsg);
             MessageDlg(lockErMsg, mtError, {mbOK}, 0);

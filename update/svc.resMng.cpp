@@ -180,6 +180,18 @@ QString TsvcResMng::GetBinInfoValue(int AIndex) const
     return equals < 0 ? QString() : line.mid(equals + 1);
 }
 
+bool TsvcResMng::CheckWorkFolderPath(QString& AErMsg)
+{
+    AErMsg.clear();
+    try {
+        CheckWorkFolderParts(GetTempFolder(), cWorkFolder);
+        return true;
+    } catch (const Exception& E) {
+        AErMsg = E.Message();
+        return false;
+    }
+}
+
 bool TsvcResMng::CheckWorkFolder(QString& AErMsg)
 {
     AErMsg.clear();

@@ -37,6 +37,9 @@ public:
     bool Initialized() const { return FInitialized; }
     // The working folder under the temporary folder; the program locks it before unpacking.
     static QString GetWorkFolder();
+    // Each existing part of the working folder is the user's alone and never a link; the
+    // reason in AErMsg when not.
+    static bool CheckWorkFolderPath(QString& AErMsg);
     QString BSL430Path() const { return GetBSL430Path(); }
     QString Pass() const { return FPass; }
     QString RamBSL() const { return FRamBSL; }

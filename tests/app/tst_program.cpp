@@ -107,6 +107,25 @@ private slots:
         QVERIFY(!QFile::exists(temp.filePath("elsewhere")));
     }
 
+    // A part of the working folder that is a link is refused before the lock is made: nothing
+    // is made where it points.
+    void workFolderPartIsALink()
+    {
+        QTemporaryDir temp;
+        const QString elsewhere = temp.filePath("elsewhere");
+        QVERIFY(QDir().mkpath(elsewhere));
+        QVERIFY(QFile::setPermissions(elsewhere, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        QVERIFY(QFile::link(elsewhere, temp.filePath("ovk")));
+
+        TUpdater updater(temp.path());
+        const QString logged = updater.WaitForLine(
+            QRegularExpression("(" + QRegularExpression::escape(temp.filePath("ovk")) + ".*)$"));
+        QVERIFY2(!logged.isEmpty(), qPrintable(updater.Log().join('\n')));
+        QTest::qWait(1000);
+        QCOMPARE(updater.Process().state(), QProcess::Running);
+        QCOMPARE(Entries(elsewhere), QStringList());
+    }
+
     // A close signal outside an update: the window closes, the shut-down runs (the image is
     // deleted, the library file stays) and the program ends with 0.
     void signalEndsInOrder_data()
