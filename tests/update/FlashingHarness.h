@@ -167,22 +167,22 @@ public:
         // QThread::wait hands the worker's writes over inside Qt, where ThreadSanitizer does not
         // see it: the worker holds this lock while it works, and this thread takes it after.
         std::mutex working;
-        QEventLoop loop;
-        std::unique_ptr<QThread> worker(QThread::create([this, &r, &working, &loop, ASpinLoop] {
+        std::unique_ptr<QThread> worker(QThread::create([this, &r, &working] {
             std::lock_guard lock(working);
             try {
                 r.Result = FService->CustomSelectedFirmware(r.ErMsg);
             } catch (...) {
                 r.Exception = std::current_exception();
             }
-            // Posted from here rather than by the thread's finished signal, which Qt posts
-            // from its own uninstrumented frames: the hand-over stays visible.
-            if (ASpinLoop)
-                QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
         }));
-        worker->start();
-        if (ASpinLoop)
+        if (ASpinLoop) {
+            QEventLoop loop;
+            QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
+            worker->start();
             loop.exec();
+        } else {
+            worker->start();
+        }
         worker->wait();
         { std::lock_guard lock(working); }
         if (ASpinLoop) {
