@@ -1,5 +1,5 @@
-// The updater program itself on the offscreen platform, in a temporary folder of its own: it
-// does not start without its lock, and a close signal ends it in order.
+// The updater program itself, in a temporary folder of its own: it does not start without its
+// lock, a close signal ends it in order, and Qt's messages reach its log file.
 
 #include <QDir>
 #include <QFile>
@@ -151,6 +151,27 @@ private slots:
         QVERIFY(QFile::exists(temp.filePath("ovk/trelmint/BSL430.dll")));
         const QStringList log = updater.Log();
         QVERIFY2(log.filter("Close requested by = " + QString(QTest::currentDataTag())).size() == 1, qPrintable(log.join('\n')));
+    }
+
+    // Qt's own messages reach the log file from the very start: a platform plugin that
+    // cannot be loaded is reported there, not on standard error alone.
+    void qtMessagesReachTheLogFile()
+    {
+        QTemporaryDir state;
+        QProcess updater;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-platform"));
+        updater.setProcessEnvironment(env);
+        updater.start(QStringLiteral(UPDATER), {});
+        QVERIFY(updater.waitForFinished(60000));
+        QVERIFY(updater.exitStatus() == QProcess::CrashExit || updater.exitCode() != 0);
+        QFile log(state.filePath(QStringLiteral("analyzer-updater/analyzer-updater.log")));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray content = log.readAll();
+        QVERIFY2(content.contains("Error qt.qpa.plugin: Could not find the Qt platform plugin \"no-such-platform\""),
+                 content.constData());
+        QVERIFY2(content.contains("Error This application failed to start"), content.constData());
     }
 };
 
